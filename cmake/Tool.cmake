@@ -1,0 +1,48 @@
+# add_tool(NAME FRAMEWORKS ...)
+#
+# A tool is a folder with a core library (every .cpp but main.cpp), a one-line main.cpp, and
+# tests under tests/ (*_test.cpp) and benchmarks under bench/ (*_bench.cpp). Platform bridges
+# come in pairs: NAME.mm for the real AppKit, NAME_sim.cpp for the simulated one; only the one
+# that matches the platform is built.
+function(add_tool name)
+  cmake_parse_arguments(TOOL "" "" "FRAMEWORKS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  if(USE_MACSIM)
+    set(mm_sources "")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_sim\\.cpp$")
+    file(GLOB mm_sources CONFIGURE_DEPENDS ${dir}/*.mm)
+  endif()
+
+  add_library(${name}_core STATIC ${sources} ${mm_sources})
+  target_include_directories(${name}_core PUBLIC ${PROJECT_SOURCE_DIR})
+  if(USE_MACSIM)
+    target_link_libraries(${name}_core PUBLIC macsim)
+  else()
+    foreach(framework IN LISTS TOOL_FRAMEWORKS)
+      target_link_libraries(${name}_core PUBLIC "-framework ${framework}")
+    endforeach()
+  endif()
+
+  add_executable(${name} ${dir}/main.cpp)
+  target_link_libraries(${name} PRIVATE ${name}_core)
+
+  if(BUILD_TESTING AND USE_MACSIM)
+    file(GLOB tests CONFIGURE_DEPENDS ${dir}/tests/*_test.cpp)
+    if(tests)
+      add_executable(${name}_tests ${tests})
+      target_link_libraries(${name}_tests PRIVATE ${name}_core macsim_child GTest::gtest GTest::gmock
+                                                  GTest::gtest_main)
+      target_compile_definitions(${name}_tests PRIVATE TOOL_BINARY="$<TARGET_FILE:${name}>")
+      add_dependencies(${name}_tests ${name})
+      gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60)
+    endif()
+    file(GLOB benches CONFIGURE_DEPENDS ${dir}/bench/*_bench.cpp)
+    if(benches AND benchmark_FOUND)
+      add_executable(${name}_bench ${benches})
+      target_link_libraries(${name}_bench PRIVATE ${name}_core benchmark::benchmark_main)
+    endif()
+  endif()
+endfunction()

@@ -1,0 +1,145 @@
+// Simulated CoreFoundation: the subset of <CoreFoundation/CoreFoundation.h> that the tools call,
+// with the SDK's names, typedef widths and constant values. Only C++ is supported.
+//
+// Behaviour chosen by the simulation where the real framework differs or says nothing:
+// - CFRetain/CFRelease of NULL, of an unknown pointer, of a released object, and a release past
+//   zero abort the process with a message naming the object (real CF crashes only on NULL).
+// - Any use of a released object through these functions aborts the same way.
+// - Objects never move; a released object keeps its header so that a late use can be named.
+// - CFSTR literals are interned and immortal: retain and release do not change them.
+// - CFBooleanTrue/False are immortal as well.
+#pragma once
+
+#include <stdbool.h>
+#include <stdint.h>
+#include <sys/types.h>
+
+typedef unsigned char Boolean;
+typedef unsigned char UInt8;
+typedef unsigned short UInt16;
+typedef unsigned int UInt32;
+typedef signed int SInt32;
+typedef UInt16 UniChar;
+typedef unsigned long UniCharCount;
+
+typedef signed long CFIndex;
+typedef unsigned long CFTypeID;
+typedef unsigned long CFOptionFlags;
+typedef unsigned long CFHashCode;
+typedef UInt32 CFStringEncoding;
+typedef double CFTimeInterval;
+
+typedef const void* CFTypeRef;
+typedef const struct __CFString* CFStringRef;
+typedef struct __CFString* CFMutableStringRef;
+typedef const struct __CFAttributedString* CFAttributedStringRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFNumber* CFNumberRef;
+typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
+typedef struct __CFMachPort* CFMachPortRef;
+typedef CFStringRef CFRunLoopMode;
+
+// Ownership annotations, as the SDK spells them, for the static analyzer.
+#if defined(__clang__)
+#define CF_RETURNS_RETAINED __attribute__((cf_returns_retained))
+#define CF_RETURNS_NOT_RETAINED __attribute__((cf_returns_not_retained))
+#define CF_CONSUMED __attribute__((cf_consumed))
+#else
+#define CF_RETURNS_RETAINED
+#define CF_RETURNS_NOT_RETAINED
+#define CF_CONSUMED
+#endif
+
+typedef struct {
+    CFIndex location;
+    CFIndex length;
+} CFRange;
+
+static inline CFRange CFRangeMake(CFIndex loc, CFIndex len) {
+    CFRange range;
+    range.location = loc;
+    range.length = len;
+    return range;
+}
+
+static const CFIndex kCFNotFound = -1;
+
+// typedef CF_ENUM(CFIndex, CFComparisonResult): a distinct enum with a fixed underlying type.
+enum CFComparisonResult : CFIndex {
+    kCFCompareLessThan = -1,
+    kCFCompareEqualTo = 0,
+    kCFCompareGreaterThan = 1
+};
+
+// typedef CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings)
+enum CFStringBuiltInEncodings : CFStringEncoding {
+    kCFStringEncodingMacRoman = 0,
+    kCFStringEncodingASCII = 0x0600,
+    kCFStringEncodingUnicode = 0x0100,
+    kCFStringEncodingUTF8 = 0x08000100,
+    kCFStringEncodingUTF16 = 0x0100,
+    kCFStringEncodingUTF16LE = 0x14000100
+};
+static const CFStringEncoding kCFStringEncodingInvalidId = 0xffffffffU;
+
+// typedef CF_ENUM(SInt32, CFRunLoopRunResult)
+enum CFRunLoopRunResult : SInt32 {
+    kCFRunLoopRunFinished = 1,
+    kCFRunLoopRunStopped = 2,
+    kCFRunLoopRunTimedOut = 3,
+    kCFRunLoopRunHandledSource = 4
+};
+
+extern "C" {
+
+extern const CFAllocatorRef kCFAllocatorDefault; // NULL, as on macOS
+
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeRef CFRetain(CFTypeRef cf);
+void CFRelease(CFTypeRef cf);
+CFIndex CFGetRetainCount(CFTypeRef cf);
+
+CFTypeID CFStringGetTypeID(void);
+CFIndex CFStringGetLength(CFStringRef theString);
+void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer);
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar* chars,
+                                         CFIndex numChars) CF_RETURNS_RETAINED;
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding,
+                                    Boolean isExternalRepresentation) CF_RETURNS_RETAINED;
+CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr,
+                                      CFStringEncoding encoding) CF_RETURNS_RETAINED;
+Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
+                           CFStringEncoding encoding);
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
+
+// Interned, immortal string for a literal; the stand-in for the compiler's constant strings.
+CFStringRef __CFStringMakeConstantString(const char* cStr) CF_RETURNS_NOT_RETAINED;
+
+CFTypeID CFAttributedStringGetTypeID(void);
+
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+CFTypeID CFBooleanGetTypeID(void);
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
+
+CFTypeID CFNumberGetTypeID(void);
+
+extern const CFRunLoopMode kCFRunLoopDefaultMode;
+extern const CFRunLoopMode kCFRunLoopCommonModes;
+CFRunLoopRef CFRunLoopGetCurrent(void) CF_RETURNS_NOT_RETAINED;
+CFRunLoopRef CFRunLoopGetMain(void) CF_RETURNS_NOT_RETAINED;
+void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopRun(void);
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                      Boolean returnAfterSourceHandled);
+void CFRunLoopStop(CFRunLoopRef rl);
+
+CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMachPortRef port,
+                                                 CFIndex order) CF_RETURNS_RETAINED;
+
+} // extern "C"
+
+#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
