@@ -95,6 +95,16 @@ void adoptObject(std::unique_ptr<Object> object);
 void makeImmortal(Object* object);
 [[noreturn]] void typeMismatch(const Object* object, CFTypeID type, const char* function);
 
+// A keyboard or flags event: posted by a tool, or delivered to a tap callback.
+struct EventObject : Object {
+    CGEventType eventType = kCGEventNull;
+    CGEventFlags flags = 0;
+    int64_t keycode = 0;
+    int64_t autorepeat = 0;
+    EventObject() : Object(eventTypeId) {}
+    std::string describe() const override;
+};
+
 // Registers a new object (reference count 1) and returns it. The registry owns the memory.
 template <class T> T* track(std::unique_ptr<T> object) {
     T* raw = object.get();
