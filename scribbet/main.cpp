@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "scribbet/entry.h"
+
+int main(int argc, char** argv) {
+    scribbet::run({argv, argv + argc});
+}

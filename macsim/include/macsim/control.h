@@ -100,8 +100,10 @@ struct Element {
 
 // The desktop. Application elements are made per pid; a pid without an entry in `apps` fails
 // every read and settable test with kAXErrorCannotComplete, and accepts writes.
+// A process starts untrusted, as a tool that nobody granted Accessibility access: a test that
+// wants a trusted tool says so.
 struct Desktop {
-    bool trusted = true;
+    bool trusted = false;
     Element systemWide;
     std::map<pid_t, Element> apps;
     std::map<std::string, Element> elements;

@@ -1,0 +1,168 @@
+#include "scribbet/entry.h"
+
+#include "scribbet/ax.h"
+#include "scribbet/context.h"
+#include "scribbet/fast_paste.h"
+#include "scribbet/focus.h"
+#include "scribbet/splice.h"
+#include "scribbet/text.h"
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+namespace scribbet {
+
+namespace {
+
+std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    return encodeUtf8(*text);
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<pid_t> parseTargetPid(const Arguments& arguments) {
+    if (arguments.size() < 3) {
+        return std::nullopt;
+    }
+    std::string_view text = arguments[1];
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    // Built digit by digit; any step that leaves the 32-bit signed range gives nothing.
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const int digit = c - '0';
+        value = negative ? value * 10 - digit : value * 10 + digit;
+        if (value > std::numeric_limits<std::int32_t>::max() ||
+            value < std::numeric_limits<std::int32_t>::min()) {
+            return std::nullopt;
+        }
+    }
+    if (value < 1) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(value);
+}
+
+std::optional<std::u16string> readInputText(const Arguments& arguments) {
+    if (arguments.size() < 3) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> bytes = readWholeFile(arguments[2]);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::optional<std::u16string> text = decodeUtf8(*bytes);
+    if (text && !text->empty() && text->front() == u'\uFEFF') {
+        text->erase(0, 1); // byte-order mark: not part of the text
+    }
+    return text;
+}
+
+HelperResponse respond(const Arguments& arguments) {
+    const std::optional<pid_t> targetPid = parseTargetPid(arguments);
+    if (!targetPid) {
+        return {"invalid_target_pid",
+                std::nullopt,
+                std::nullopt,
+                std::nullopt,
+                std::nullopt,
+                std::nullopt,
+                "missing_or_invalid_pid"};
+    }
+    if (arguments.size() >= 3 && arguments[2] == fastPasteSwitch) {
+        return runFastPaste(*targetPid);
+    }
+    const std::optional<std::u16string> text = readInputText(arguments);
+    if (!text) {
+        return {"unexpected_error", std::nullopt, std::nullopt,      targetPid,
+                std::nullopt,       std::nullopt, "text_read_failed"};
+    }
+    if (!AXIsProcessTrusted()) {
+        return {"accessibility_not_trusted",
+                std::nullopt,
+                std::nullopt,
+                targetPid,
+                std::nullopt,
+                std::nullopt,
+                "accessibility_not_trusted"};
+    }
+    std::optional<FocusedElement> focused = resolveFocusedElement(*targetPid);
+    if (!focused) {
+        return {"no_focused_element", std::nullopt, std::nullopt, targetPid,
+                std::nullopt,         std::nullopt, std::nullopt};
+    }
+    const std::optional<pid_t> focusedPid = focused->focusedPid;
+    if (focusedPid && *focusedPid != *targetPid) {
+        // Another process has the focus: report what it is, and touch nothing.
+        std::optional<std::string> role =
+            utf8Field(copyStringAttribute(focused->element.get(), CFSTR("AXRole")));
+        std::optional<std::string> subrole =
+            utf8Field(copyStringAttribute(focused->element.get(), CFSTR("AXSubrole")));
+        return {"target_mismatch", std::move(role), std::move(subrole), targetPid,
+                focusedPid,        std::nullopt,    std::nullopt};
+    }
+    InsertionResolution resolution = resolveInsertionContext(focused->element.get());
+    focused.reset(); // the context holds a reference of its own
+    if (auto* failure = std::get_if<ResolutionFailure>(&resolution)) {
+        return {failure->status,
+                utf8Field(failure->role),
+                utf8Field(failure->subrole),
+                targetPid,
+                focusedPid,
+                std::nullopt,
+                std::nullopt};
+    }
+    return runDirectInsertion(std::get<TextInsertionContext>(std::move(resolution)), *text,
+                              *targetPid, focusedPid);
+}
+
+void run(const Arguments& arguments) {
+    // A host that stops reading must not kill us with a signal: a failed write is just ignored.
+    std::signal(SIGPIPE, SIG_IGN);
+    emit(respond(arguments));
+}
+
+} // namespace scribbet

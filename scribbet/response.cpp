@@ -1,0 +1,165 @@
+#include "scribbet/response.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace scribbet {
+
+HelperResponse::HelperResponse(std::string status_, std::optional<std::string> role_,
+                               std::optional<std::string> subrole_, std::optional<pid_t> targetPid_,
+                               std::optional<pid_t> focusedPid_,
+                               std::optional<bool> selectionUpdated_,
+                               std::optional<std::string> error_,
+                               std::optional<pid_t> frontmostPidBefore_,
+                               std::optional<bool> frontmostConfirmed_)
+    : status(std::move(status_)), role(std::move(role_)), subrole(std::move(subrole_)),
+      targetPid(targetPid_), focusedPid(focusedPid_), selectionUpdated(selectionUpdated_),
+      error(std::move(error_)), frontmostPidBefore(frontmostPidBefore_),
+      frontmostConfirmed(frontmostConfirmed_) {}
+
+namespace {
+
+constexpr std::string_view keyTexts[] = {"status",
+                                         "role",
+                                         "subrole",
+                                         "targetPid",
+                                         "focusedPid",
+                                         "selectionUpdated",
+                                         "error",
+                                         "frontmostPidBefore",
+                                         "frontmostConfirmed"};
+
+// RFC 8259 string: quote and backslash escaped, "/" as "\/", the short escapes for the usual
+// control characters, \u00xx (lower-case hex) for the others, everything else as its UTF-8.
+void appendString(std::string& out, std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out.push_back('"');
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "\\u00";
+                out.push_back(hex[(static_cast<unsigned char>(c) >> 4) & 0xF]);
+                out.push_back(hex[static_cast<unsigned char>(c) & 0xF]);
+            } else {
+                out.push_back(c);
+            }
+        }
+    }
+    out.push_back('"');
+}
+
+void appendKey(std::string& out, CodingKeys key) {
+    if (out.size() > 1) {
+        out.push_back(',');
+    }
+    appendString(out, keyText(key));
+    out.push_back(':');
+}
+
+void encodeIfPresent(std::string& out, CodingKeys key, const std::optional<std::string>& value) {
+    if (value) {
+        appendKey(out, key);
+        appendString(out, *value);
+    }
+}
+
+void encodeIfPresent(std::string& out, CodingKeys key, const std::optional<pid_t>& value) {
+    if (value) {
+        appendKey(out, key);
+        out += std::to_string(*value);
+    }
+}
+
+void encodeIfPresent(std::string& out, CodingKeys key, const std::optional<bool>& value) {
+    if (value) {
+        appendKey(out, key);
+        out += *value ? "true" : "false";
+    }
+}
+
+// write(2) until done; interrupted writes are resumed, any other failure ends the attempt.
+void writeAll(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+} // namespace
+
+std::string_view keyText(CodingKeys key) {
+    return keyTexts[static_cast<std::size_t>(key)];
+}
+
+std::optional<CodingKeys> codingKeyFromText(std::string_view text) {
+    for (std::size_t i = 0; i < std::size(keyTexts); ++i) {
+        if (keyTexts[i] == text) {
+            return static_cast<CodingKeys>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string encode(const HelperResponse& response) {
+    std::string out = "{";
+    appendKey(out, CodingKeys::status);
+    appendString(out, response.status);
+    encodeIfPresent(out, CodingKeys::role, response.role);
+    encodeIfPresent(out, CodingKeys::subrole, response.subrole);
+    encodeIfPresent(out, CodingKeys::targetPid, response.targetPid);
+    encodeIfPresent(out, CodingKeys::focusedPid, response.focusedPid);
+    encodeIfPresent(out, CodingKeys::selectionUpdated, response.selectionUpdated);
+    encodeIfPresent(out, CodingKeys::error, response.error);
+    encodeIfPresent(out, CodingKeys::frontmostPidBefore, response.frontmostPidBefore);
+    encodeIfPresent(out, CodingKeys::frontmostConfirmed, response.frontmostConfirmed);
+    out.push_back('}');
+    return out;
+}
+
+void emit(const HelperResponse& response) {
+    std::string line;
+    try {
+        line = encode(response);
+    } catch (...) {
+        // Out of memory while encoding: the fixed line still tells the host that the run failed.
+        writeAll(fallbackLine);
+        std::exit(0);
+    }
+    writeAll(line);
+    writeAll("\n");
+    std::exit(0);
+}
+
+} // namespace scribbet

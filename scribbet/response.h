@@ -1,0 +1,60 @@
+// The one result of a run: a HelperResponse, written by emit as one line of compact JSON.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace scribbet {
+
+// Texts are UTF-8. Fields are encoded in declaration order; absent fields are left out.
+struct HelperResponse {
+    std::string status;
+    std::optional<std::string> role;
+    std::optional<std::string> subrole;
+    std::optional<pid_t> targetPid;
+    std::optional<pid_t> focusedPid;
+    std::optional<bool> selectionUpdated;
+    std::optional<std::string> error;
+    std::optional<pid_t> frontmostPidBefore;
+    std::optional<bool> frontmostConfirmed;
+
+    HelperResponse(std::string status, std::optional<std::string> role,
+                   std::optional<std::string> subrole, std::optional<pid_t> targetPid,
+                   std::optional<pid_t> focusedPid, std::optional<bool> selectionUpdated,
+                   std::optional<std::string> error,
+                   std::optional<pid_t> frontmostPidBefore = std::nullopt,
+                   std::optional<bool> frontmostConfirmed = std::nullopt);
+};
+
+// The record's key table: one key per field, in field order; each key's text is the field's name.
+enum class CodingKeys {
+    status,
+    role,
+    subrole,
+    targetPid,
+    focusedPid,
+    selectionUpdated,
+    error,
+    frontmostPidBefore,
+    frontmostConfirmed
+};
+
+std::string_view keyText(CodingKeys key);
+std::optional<CodingKeys> codingKeyFromText(std::string_view text); // exact, case-sensitive
+
+// The compact JSON object of the record, without the line feed.
+std::string encode(const HelperResponse& response);
+
+// The line written when encoding fails.
+inline constexpr std::string_view fallbackLine = "{\"status\":\"unexpected_error\"}\n";
+
+// Writes the record's line to standard output and ends the process with status 0. The writes
+// are unbuffered; their failures (a closed standard output, a reader that has gone) are not
+// reported anywhere and do not change the exit status.
+[[noreturn]] void emit(const HelperResponse& response);
+
+} // namespace scribbet
