@@ -1,0 +1,224 @@
+// The command line, the text file, and the early outcomes of a run.
+#include "scribbet/entry.h"
+
+#include <macsim/child.h>
+#include <macsim/control.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+namespace scribbet {
+namespace {
+
+using std::nullopt;
+
+struct PidCase {
+    Arguments arguments;
+    std::optional<pid_t> expected;
+};
+
+TEST(ParseTargetPid, Table) {
+    const PidCase cases[] = {
+        {{}, nullopt},
+        {{"scribbet"}, nullopt},
+        {{"scribbet", "42"}, nullopt}, // valid number but nothing after it
+        {{"scribbet", "42", "f"}, 42},
+        {{"scribbet", "+42", "f"}, 42},
+        {{"scribbet", "007", "f"}, 7},
+        {{"scribbet", "1", "f"}, 1},
+        {{"scribbet", "2147483647", "f"}, 2147483647},
+        {{"scribbet", "02147483647", "f"}, 2147483647},
+        {{"scribbet", "2147483648", "f"}, nullopt},
+        {{"scribbet", "99999999999999999999", "f"}, nullopt},
+        {{"scribbet", "-2147483648", "f"}, nullopt},
+        {{"scribbet", "-2147483649", "f"}, nullopt},
+        {{"scribbet", "0", "f"}, nullopt},
+        {{"scribbet", "-0", "f"}, nullopt},
+        {{"scribbet", "-5", "f"}, nullopt},
+        {{"scribbet", "abc", "f"}, nullopt},
+        {{"scribbet", "41a", "f"}, nullopt},
+        {{"scribbet", " 42", "f"}, nullopt},
+        {{"scribbet", "42 ", "f"}, nullopt},
+        {{"scribbet", "0x2A", "f"}, nullopt},
+        {{"scribbet", "", "f"}, nullopt},
+        {{"scribbet", "+", "f"}, nullopt},
+        {{"scribbet", "-", "f"}, nullopt},
+        {{"scribbet", "++4", "f"}, nullopt},
+        {{"scribbet", "4_2", "f"}, nullopt},
+        {{"scribbet", "\xd9\xa4\xd9\xa2", "f"}, nullopt}, // Arabic-Indic digits
+        {{"scribbet", "--fast-paste", "f"}, nullopt},
+        {{"scribbet", "42", "f", "extra", "words"}, 42},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseTargetPid(c.arguments), c.expected)
+            << (c.arguments.size() > 1 ? c.arguments[1] : std::string("(short list)"));
+    }
+}
+
+class TextFile : public ::testing::Test {
+protected:
+    std::string write(const std::string& bytes) {
+        char name[] = "/tmp/scribbet-text-XXXXXX";
+        const int fd = ::mkstemp(name);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(fd);
+        paths_.emplace_back(name);
+        return name;
+    }
+    void TearDown() override {
+        for (const auto& path : paths_) {
+            std::remove(path.c_str());
+        }
+    }
+
+private:
+    std::vector<std::string> paths_;
+};
+
+TEST_F(TextFile, DecodesStrictUtf8) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::optional<std::u16string> text;
+    };
+    const Case cases[] = {
+        {"empty", "", u""},
+        {"ascii with final newline", "hi\n", u"hi\n"},
+        {"crlf and spaces kept", "  a\r\n", u"  a\r\n"},
+        {"two-byte", "caf\xc3\xa9", u"caf\u00e9"},
+        {"combining kept as is", "e\xcc\x81", u"e\u0301"},
+        {"outside the BMP", "\xf0\x9f\x98\x80", u"\U0001F600"},
+        {"largest scalar", "\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
+        {"byte-order mark dropped", "\xef\xbb\xbfhi", u"hi"},
+        {"only the first mark dropped", "\xef\xbb\xbf\xef\xbb\xbf", u"\uFEFF"},
+        {"mark inside kept", "a\xef\xbb\xbf", u"a\uFEFF"},
+        {"nul byte", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        {"overlong slash", "\xc0\xaf", nullopt},
+        {"overlong three-byte", "\xe0\x80\xaf", nullopt},
+        {"encoded surrogate", "\xed\xa0\x80", nullopt},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", nullopt},
+        {"truncated", "ab\xe2\x82", nullopt},
+        {"stray continuation", "a\x80", nullopt},
+        {"invalid lead", "\xff", nullopt},
+        {"latin-1", "caf\xe9", nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(readInputText({"scribbet", "1", write(c.bytes)}), c.text) << c.name;
+    }
+}
+
+TEST_F(TextFile, MissingOrUnreadableGivesNothing) {
+    EXPECT_EQ(readInputText({"scribbet", "1", "/nonexistent/file"}), nullopt);
+    EXPECT_EQ(readInputText({"scribbet", "1", "/tmp"}), nullopt); // a directory
+    EXPECT_EQ(readInputText({"scribbet", "1", ""}), nullopt);
+    EXPECT_EQ(readInputText({"scribbet", "1"}), nullopt);
+}
+
+class EarlyOutcome : public TextFile {
+protected:
+    void SetUp() override { macsim::reset(); }
+};
+
+TEST_F(EarlyOutcome, RowsAThroughC) {
+    const std::string hello = write("hello");
+    const std::string invalid = write("\xc3");
+    struct Case {
+        Arguments arguments;
+        bool trusted;
+        const char* line;
+    };
+    const std::string rowA = R"({"status":"invalid_target_pid","error":"missing_or_invalid_pid"})";
+    const std::string rowB =
+        R"({"status":"unexpected_error","targetPid":42,"error":"text_read_failed"})";
+    const std::string rowC =
+        R"({"status":"accessibility_not_trusted","targetPid":42,"error":"accessibility_not_trusted"})";
+    const Case cases[] = {
+        {{"scribbet"}, true, rowA.c_str()},
+        {{"scribbet", "42"}, true, rowA.c_str()},
+        {{"scribbet", "0", hello}, true, rowA.c_str()},
+        {{"scribbet", "--fast-paste", "42"}, true, rowA.c_str()},
+        {{"scribbet", "42", "/nonexistent"}, true, rowB.c_str()},
+        {{"scribbet", "42", invalid}, true, rowB.c_str()},
+        {{"scribbet", "42", "--FAST-PASTE"}, true, rowB.c_str()},
+        {{"scribbet", "42", "--fast-paste=1"}, true, rowB.c_str()},
+        {{"scribbet", "42", "-fast-paste"}, true, rowB.c_str()},
+        {{"scribbet", "42", "/nonexistent"}, false, rowB.c_str()}, // B before C
+        {{"scribbet", "42", hello}, false, rowC.c_str()},
+        {{"scribbet", "42", hello, "ignored"}, false, rowC.c_str()},
+    };
+    for (const auto& c : cases) {
+        macsim::reset();
+        macsim::desktop().trusted = c.trusted;
+        EXPECT_EQ(encode(respond(c.arguments)), c.line)
+            << (c.arguments.size() > 2 ? c.arguments[2] : "");
+        EXPECT_EQ(macsim::liveObjects(), 0u);
+    }
+}
+
+TEST_F(EarlyOutcome, NothingTouchesTheDesktopBeforeThePermissionTest) {
+    macsim::desktop().trusted = false;
+    (void)respond({"scribbet", "42", write("x")});
+    EXPECT_EQ(macsim::callStrings(), std::vector<std::string>{"AXIsProcessTrusted"});
+    macsim::clearCalls();
+    (void)respond({"scribbet", "x", write("x")});
+    (void)respond({"scribbet", "42", "/nonexistent"});
+    EXPECT_TRUE(macsim::callStrings().empty());
+}
+
+// The host only sees the process: its standard output, standard error and exit status.
+struct ProcessCase {
+    std::vector<std::string> arguments;
+    std::string out;
+};
+
+macsim::ChildResult runBinary(std::vector<std::string> arguments) {
+    return macsim::runChild([&arguments]() -> int {
+        std::vector<char*> argv;
+        std::string program = TOOL_BINARY;
+        argv.push_back(program.data());
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        return 127;
+    });
+}
+
+TEST_F(TextFile, BinaryRowsAThroughC) {
+    const std::string hello = write("hello");
+    const ProcessCase cases[] = {
+        {{}, "{\"status\":\"invalid_target_pid\",\"error\":\"missing_or_invalid_pid\"}\n"},
+        {{"41a", hello},
+         "{\"status\":\"invalid_target_pid\",\"error\":\"missing_or_invalid_pid\"}\n"},
+        {{"412", "/nonexistent"},
+         "{\"status\":\"unexpected_error\",\"targetPid\":412,\"error\":\"text_read_failed\"}\n"},
+        // The binary's own desktop grants no Accessibility permission.
+        {{"412", hello},
+         "{\"status\":\"accessibility_not_trusted\",\"targetPid\":412,\"error\":"
+         "\"accessibility_not_trusted\"}\n"},
+    };
+    for (const auto& c : cases) {
+        const auto result = runBinary(c.arguments);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.exitCode, 0);
+    }
+}
+
+TEST(Process, ReaderGoneStillExitsZeroWithoutASignal) {
+    macsim::reset();
+    macsim::ChildOptions options;
+    options.readerGone = true;
+    const auto result = macsim::runChild([]() -> int { run({"scribbet", "x", "y"}); }, options);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+}
+
+} // namespace
+} // namespace scribbet
