@@ -6,17 +6,18 @@
 
 namespace scribbet {
 
-HelperResponse::HelperResponse(std::string status_, std::optional<std::string> role_,
-                               std::optional<std::string> subrole_, std::optional<pid_t> targetPid_,
-                               std::optional<pid_t> focusedPid_,
-                               std::optional<bool> selectionUpdated_,
-                               std::optional<std::string> error_,
-                               std::optional<pid_t> frontmostPidBefore_,
-                               std::optional<bool> frontmostConfirmed_)
-    : status(std::move(status_)), role(std::move(role_)), subrole(std::move(subrole_)),
-      targetPid(targetPid_), focusedPid(focusedPid_), selectionUpdated(selectionUpdated_),
-      error(std::move(error_)), frontmostPidBefore(frontmostPidBefore_),
-      frontmostConfirmed(frontmostConfirmed_) {}
+HelperResponse::HelperResponse(std::string givenStatus, std::optional<std::string> givenRole,
+                               std::optional<std::string> givenSubrole,
+                               std::optional<pid_t> givenTargetPid,
+                               std::optional<pid_t> givenFocusedPid,
+                               std::optional<bool> givenSelectionUpdated,
+                               std::optional<std::string> givenError,
+                               std::optional<pid_t> givenFrontmostPidBefore,
+                               std::optional<bool> givenFrontmostConfirmed)
+    : status(std::move(givenStatus)), role(std::move(givenRole)), subrole(std::move(givenSubrole)),
+      targetPid(givenTargetPid), focusedPid(givenFocusedPid),
+      selectionUpdated(givenSelectionUpdated), error(std::move(givenError)),
+      frontmostPidBefore(givenFrontmostPidBefore), frontmostConfirmed(givenFrontmostConfirmed) {}
 
 namespace {
 
