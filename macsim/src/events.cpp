@@ -20,7 +20,9 @@ EventObject* eventObject(CGEventRef event, const char* function) {
 
 extern "C" {
 
-CFTypeID CGEventGetTypeID(void) { return eventTypeId; }
+CFTypeID CGEventGetTypeID(void) {
+    return eventTypeId;
+}
 
 CGEventType CGEventGetType(CGEventRef event) {
     return eventObject(event, "CGEventGetType")->eventType;
