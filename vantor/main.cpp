@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "vantor/vantor.h"
+
+int main(int argc, char** argv) {
+    return vantor::run({argv, argv + argc});
+}

@@ -1,0 +1,36 @@
+// vantor: reports which application becomes active, one line per activation on standard output.
+#pragma once
+
+#include "vantor/observer.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantor {
+
+// The line for one activation, without its line feed: "APP:" bundle identifier "|" name "|" pid.
+// The bundle identifier is empty when absent. The name is localizedName when present, even when
+// empty; otherwise the executable's file name; otherwise empty. An empty name gives no line.
+// A line feed or carriage return inside a field becomes a space, so that a name can neither
+// split its line nor forge another; "|" is kept as it is.
+[[nodiscard]] std::optional<std::string> activationLine(const RunningApplication& application);
+
+// Writes `line` and a line feed to standard output and flushes at once. When the write fails
+// because standard output's reader has gone, the process ends with status 0: nobody is left to
+// tell. Other write failures are ignored; stdio keeps what it could not write for the next flush.
+void emit(std::string_view line);
+
+// Writes the activation line for `application`, if it has one.
+void handleActivation(const RunningApplication& application);
+
+// UTF-8 for UTF-16 code units as the platform's strings hold them; an unpaired surrogate becomes
+// U+FFFD. Embedded U+0000 is kept.
+[[nodiscard]] std::string utf8FromUtf16(std::u16string_view units);
+
+// The whole tool: writes "ready", registers the observer and serves the main run loop; returns
+// 0 if the run loop ever returns. The arguments are not read.
+int run(const std::vector<std::string>& args);
+
+} // namespace vantor
