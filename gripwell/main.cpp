@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "gripwell/gripwell.h"
+
+int main(int argc, char** argv) {
+    return gripwell::run({argv, argv + argc});
+}
