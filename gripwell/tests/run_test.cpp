@@ -222,18 +222,6 @@ TEST_F(Run, SessionsGiveExactLines) {
          {"gripwell", "Fn"},
          {flagsChanged(fn, fnKey), keyDown(space, fn), flagsChanged(0, fnKey)},
          "ready\ndown\ncombo_space\nup\n"},
-        {"held at start shows with the next flags change",
-         {"gripwell"},
-         {keyDown(space, option | leftOption),
-          flagsChanged(option | leftOption | shift | leftShift, shiftKey),
-          keyDown(space, option | leftOption | shift)},
-         "ready\ndown\ncombo_space\n"},
-        {"both option keys: up after the second release",
-         {"gripwell"},
-         {flagsChanged(option | leftOption, optionKey),
-          flagsChanged(option | leftOption | rightOption, rightOptionKey),
-          flagsChanged(option | rightOption, optionKey), flagsChanged(0, rightOptionKey)},
-         "ready\ndown\nup\n"},
     };
     for (const SessionRow& row : rows) {
         SCOPED_TRACE(row.name);
