@@ -19,8 +19,9 @@ struct TextInsertionContext {
     CFRange selectedRange; // as the platform gave it, not checked against the value
 };
 
+// Carries no platform error code and never an error word: the status says which check failed.
 struct ResolutionFailure {
-    std::string status;
+    std::string status; // "no_focused_text_input" or the status of the first failed check
     std::optional<std::u16string> role;
     std::optional<std::u16string> subrole;
 };
@@ -34,7 +35,11 @@ inline constexpr std::array<std::u16string_view, 7> textLikeRoles = {
 // Ancestors examined beyond the focused element itself.
 inline constexpr int maxParentDepth = 6;
 
-// `from` stays the caller's; the result holds references of its own.
+// Walks from `from` (an element, not NULL) up its "AXParent" chain, at most maxParentDepth + 1
+// elements, to the first text-like element whose string value and selected range can be read and
+// set. Only reads. `from` stays the caller's; a context holds one reference of its own to its
+// element, a failure holds none. A failure carries the status of the highest candidate that
+// failed, or "no_focused_text_input" with the role and subrole of `from` when there was none.
 [[nodiscard]] InsertionResolution resolveInsertionContext(AXUIElementRef from);
 
 } // namespace scribbet

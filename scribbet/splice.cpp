@@ -1,11 +1,102 @@
 #include "scribbet/splice.h"
 
+#include "scribbet/text.h"
+
 namespace scribbet {
 
-HelperResponse runDirectInsertion(TextInsertionContext, const std::u16string&, pid_t targetPid,
-                                  std::optional<pid_t> focusedPid) {
-    return {"unexpected_error", std::nullopt, std::nullopt, targetPid,
-            focusedPid,         std::nullopt, std::nullopt};
+namespace {
+
+std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    return encodeUtf8(*text);
+}
+
+// Whether `range` lies inside a value of n code units, tested in the fixed order. The end is
+// never computed: once loc <= n, n - loc cannot overflow, and a sum past the 64-bit range would
+// be greater than n anyway.
+bool insideValue(CFIndex n, CFRange range) {
+    if (range.location < 0 || range.length < 0 || range.location > n) {
+        return false;
+    }
+    return range.length <= n - range.location;
+}
+
+// Create rule: the string is ours. NULL only when it cannot be made.
+CfPtr<CFStringRef> createString(std::u16string_view text) {
+    static_assert(sizeof(UniChar) == sizeof(char16_t));
+    return adopt(CFStringCreateWithCharacters(kCFAllocatorDefault,
+                                              reinterpret_cast<const UniChar*>(text.data()),
+                                              static_cast<CFIndex>(text.size())));
+}
+
+} // namespace
+
+std::optional<std::u16string> spliceSelection(std::u16string_view value, CFRange range,
+                                              std::u16string_view text) {
+    if (!insideValue(static_cast<CFIndex>(value.size()), range)) {
+        return std::nullopt;
+    }
+    const auto location = static_cast<std::size_t>(range.location);
+    const auto end = location + static_cast<std::size_t>(range.length);
+    std::u16string spliced;
+    spliced.reserve(value.size() - (end - location) + text.size());
+    spliced.append(value.substr(0, location));
+    spliced.append(text);
+    spliced.append(value.substr(end));
+    return spliced;
+}
+
+HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16string& text,
+                                  pid_t targetPid, std::optional<pid_t> focusedPid) {
+    const ElementPtr element = std::move(context.element); // released on every way out
+    const auto respond = [&](std::string status, std::optional<bool> selectionUpdated,
+                             std::optional<std::string> error) {
+        return HelperResponse{std::move(status),
+                              utf8Field(context.role),
+                              utf8Field(context.subrole),
+                              targetPid,
+                              focusedPid,
+                              selectionUpdated,
+                              std::move(error)};
+    };
+
+    CfPtr<CFStringRef> newValue;
+    {
+        // The value captured while the context was resolved; it is not read again.
+        const std::optional<std::u16string> spliced =
+            spliceSelection(context.value, context.selectedRange, text);
+        if (!spliced) {
+            return respond("selection_not_range", std::nullopt, "selection_out_of_bounds");
+        }
+        newValue = createString(*spliced);
+    }
+    if (newValue == nullptr) {
+        // The string could not be made (out of memory): nothing was written.
+        return respond("set_value_failed", std::nullopt, axErrorLabel(kAXErrorFailure));
+    }
+    const AXError valueWritten =
+        AXUIElementSetAttributeValue(element.get(), kAXValueAttribute, newValue.get());
+    if (valueWritten != kAXErrorSuccess) {
+        // The selection is left alone; there is nothing to undo.
+        return respond("set_value_failed", std::nullopt, axErrorLabel(valueWritten));
+    }
+
+    // In range, so the caret is at most the new value's length and cannot overflow.
+    const CFRange caret =
+        CFRangeMake(context.selectedRange.location + static_cast<CFIndex>(text.size()), 0);
+    const CfPtr<AXValueRef> caretValue = adopt(AXValueCreate(kAXValueTypeCFRange, &caret));
+    if (caretValue == nullptr) {
+        return respond("inserted", false, "selection_value_create_failed");
+    }
+    const AXError caretWritten = AXUIElementSetAttributeValue(
+        element.get(), kAXSelectedTextRangeAttribute, caretValue.get());
+    if (caretWritten != kAXErrorSuccess) {
+        // The value stays written: the insertion happened, only the caret is elsewhere.
+        return respond("inserted", false, axErrorLabel(caretWritten));
+    }
+    return respond("inserted", true, std::nullopt);
 }
 
 } // namespace scribbet
