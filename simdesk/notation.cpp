@@ -1,0 +1,557 @@
+#include "simdesk/notation.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <set>
+#include <vector>
+
+namespace simdesk {
+
+namespace {
+
+bool isSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+
+// No lone surrogates: the text has a UTF-8 form.
+bool wellFormed(const std::u16string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (isSurrogate(unit)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string typeName(const Json& json) {
+    switch (json.type()) {
+    case Json::value_t::null:
+        return "null";
+    case Json::value_t::boolean:
+        return "a boolean";
+    case Json::value_t::string:
+        return "a string";
+    case Json::value_t::array:
+        return "an array";
+    case Json::value_t::object:
+        return "an object";
+    default:
+        return "a number";
+    }
+}
+
+[[noreturn]] void wrongType(const Json& json, const std::string& place, const char* wanted) {
+    throw FormatError{place, std::string("expected ") + wanted + ", found " + typeName(json)};
+}
+
+double readNumber(const Json& json, const std::string& place) {
+    if (!json.is_number()) {
+        wrongType(json, place, "a number");
+    }
+    return json.get<double>();
+}
+
+// An array of exactly `count` numbers.
+std::vector<double> readNumbers(const Json& json, const std::string& place, std::size_t count) {
+    requireArray(json, place);
+    if (json.size() != count) {
+        throw FormatError{place, "expected an array of " + std::to_string(count) + " numbers"};
+    }
+    std::vector<double> numbers;
+    for (std::size_t i = 0; i < count; ++i) {
+        numbers.push_back(readNumber(json[i], itemPlace(place, i)));
+    }
+    return numbers;
+}
+
+Json numberJson(double value) {
+    constexpr double exactLimit = 9007199254740992.0; // 2^53: every integer below is exact
+    if (std::isfinite(value) && std::trunc(value) == value && std::fabs(value) < exactLimit) {
+        return static_cast<int64_t>(value);
+    }
+    return value;
+}
+
+// Length of the well-formed UTF-8 sequence at `at`, or 0 when the bytes there are not one.
+std::size_t utf8SequenceLength(std::string_view bytes, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > bytes.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// Follows the parser through the document to name the place of a member given twice.
+class DuplicateGuard {
+public:
+    bool operator()(int, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+        case Json::parse_event_t::object_start:
+            frames.push_back({true, {}, {}, 0});
+            break;
+        case Json::parse_event_t::array_start:
+            frames.push_back({false, {}, {}, 0});
+            break;
+        case Json::parse_event_t::key: {
+            Frame& frame = frames.back();
+            frame.key = parsed.get<std::string>();
+            if (!frame.keys.insert(frame.key).second) {
+                throw FormatError{place(), "member given twice"};
+            }
+            break;
+        }
+        case Json::parse_event_t::object_end:
+        case Json::parse_event_t::array_end:
+            frames.pop_back();
+            itemDone();
+            break;
+        case Json::parse_event_t::value:
+            itemDone();
+            break;
+        }
+        return true;
+    }
+
+private:
+    struct Frame {
+        bool object;
+        std::set<std::string> keys;
+        std::string key;
+        std::size_t index;
+    };
+    std::vector<Frame> frames;
+
+    void itemDone() {
+        if (!frames.empty() && !frames.back().object) {
+            ++frames.back().index;
+        }
+    }
+    std::string place() const {
+        std::string out;
+        for (const Frame& frame : frames) {
+            out = frame.object ? memberPlace(out, frame.key) : itemPlace(out, frame.index);
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+std::string memberPlace(const std::string& place, std::string_view name) {
+    std::string out = place + "/";
+    for (char c : name) {
+        if (c == '~') {
+            out += "~0";
+        } else if (c == '/') {
+            out += "~1";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string itemPlace(const std::string& place, std::size_t index) {
+    return place + "/" + std::to_string(index);
+}
+
+Json parseJson(std::string_view text) {
+    try {
+        return Json::parse(text.begin(), text.end(), DuplicateGuard{});
+    } catch (const Json::parse_error& error) {
+        // `byte` counts from 1 and points at the character that broke the syntax; the message
+        // reads "[json.exception.parse_error.101] parse error at line L, column C: REASON".
+        const std::string message = error.what();
+        const std::size_t lineAt = message.find("line ");
+        const std::size_t reasonAt = message.find(": ", lineAt == std::string::npos ? 0 : lineAt);
+        std::string place = "byte " + std::to_string(error.byte == 0 ? 0 : error.byte - 1);
+        if (lineAt != std::string::npos && reasonAt != std::string::npos) {
+            place += " (" + message.substr(lineAt, reasonAt - lineAt) + ")";
+        }
+        throw FormatError{place, "not valid JSON: " + (reasonAt == std::string::npos
+                                                           ? message
+                                                           : message.substr(reasonAt + 2))};
+    }
+}
+
+const Json& requireObject(const Json& json, const std::string& place) {
+    if (!json.is_object()) {
+        wrongType(json, place, "an object");
+    }
+    return json;
+}
+
+const Json& requireArray(const Json& json, const std::string& place) {
+    if (!json.is_array()) {
+        wrongType(json, place, "an array");
+    }
+    return json;
+}
+
+const std::string& requireString(const Json& json, const std::string& place) {
+    if (!json.is_string()) {
+        wrongType(json, place, "a string");
+    }
+    return json.get_ref<const std::string&>();
+}
+
+bool requireBool(const Json& json, const std::string& place) {
+    if (!json.is_boolean()) {
+        wrongType(json, place, "true or false");
+    }
+    return json.get<bool>();
+}
+
+const Json& requireMember(const Json& object, const std::string& place, std::string_view name) {
+    auto found = object.find(name);
+    if (found == object.end()) {
+        throw FormatError{memberPlace(place, name), "missing"};
+    }
+    return *found;
+}
+
+void allowOnly(const Json& object, const std::string& place,
+               std::initializer_list<std::string_view> allowed) {
+    for (const auto& member : object.items()) {
+        bool known = false;
+        for (std::string_view name : allowed) {
+            known = known || member.key() == name;
+        }
+        if (!known) {
+            std::string list;
+            for (std::string_view name : allowed) {
+                list += (list.empty() ? "" : ", ") + std::string(name);
+            }
+            throw FormatError{memberPlace(place, member.key()),
+                              "unknown member (known here: " + list + ")"};
+        }
+    }
+}
+
+int64_t readInteger(const Json& json, const std::string& place, int64_t minimum, int64_t maximum) {
+    if (json.is_number_float()) {
+        throw FormatError{place, "expected a whole number, found " + showJson(json)};
+    }
+    if (!json.is_number()) {
+        wrongType(json, place, "a whole number");
+    }
+    const bool tooLarge =
+        json.is_number_unsigned() && json.get<uint64_t>() > static_cast<uint64_t>(maximum);
+    const int64_t value = tooLarge ? maximum : json.get<int64_t>();
+    if (tooLarge || value < minimum || value > maximum) {
+        throw FormatError{place, "out of range: " + showJson(json) + " is not within " +
+                                     std::to_string(minimum) + " to " + std::to_string(maximum)};
+    }
+    return value;
+}
+
+AXError readCode(const Json& json, const std::string& place) {
+    return static_cast<AXError>(readInteger(json, place, std::numeric_limits<int32_t>::min(),
+                                            std::numeric_limits<int32_t>::max()));
+}
+
+CGEventFlags readFlags(const Json& json, const std::string& place) {
+    if (json.is_number_unsigned()) {
+        return json.get<uint64_t>();
+    }
+    if (json.is_number()) {
+        return static_cast<CGEventFlags>(
+            readInteger(json, place, 0, std::numeric_limits<int64_t>::max()));
+    }
+    if (!json.is_string()) {
+        wrongType(json, place, "flags (a number, or hex text such as \"0x80000\")");
+    }
+    const std::string& text = json.get_ref<const std::string&>();
+    const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    CGEventFlags flags = 0;
+    bool valid = prefixed && text.size() <= 2 + 16;
+    for (std::size_t i = 2; valid && i < text.size(); ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        valid = digit >= 0;
+        flags = flags * 16 + static_cast<CGEventFlags>(digit);
+    }
+    if (!valid) {
+        throw FormatError{place, "not hex flags: \"" + text + "\" (write them as \"0x80000\")"};
+    }
+    return flags;
+}
+
+int64_t readSeconds(const Json& json, const std::string& place) {
+    constexpr double longest = 1e6; // far beyond any run; keeps nanoseconds within 64 bits
+    const double seconds = readNumber(json, place);
+    if (!(seconds >= 0 && seconds <= longest)) {
+        throw FormatError{place, "seconds out of range: " + showJson(json)};
+    }
+    return std::llround(seconds * 1e9);
+}
+
+macsim::Value readValue(const Json& json, const std::string& place) {
+    if (json.is_string()) {
+        return macsim::utf16(json.get_ref<const std::string&>());
+    }
+    if (json.is_boolean()) {
+        return json.get<bool>();
+    }
+    if (json.is_number()) {
+        return macsim::Number{json.get<double>()};
+    }
+    if (json.is_null()) {
+        throw FormatError{place, "a value is required here, not null"};
+    }
+    const auto unknownForm = [&]() {
+        return FormatError{place, "unknown value form: " + showJson(json)};
+    };
+    if (!json.is_object() || json.empty()) {
+        throw unknownForm();
+    }
+    const std::string form = json.begin().key();
+    const Json& body = json.begin().value();
+    const std::string bodyPlace = memberPlace(place, form);
+    if (form == "range" || json.contains("range")) {
+        allowOnly(json, place, {"range", "unreadable"});
+        const std::string rangePlace = memberPlace(place, "range");
+        const Json& pair = requireArray(requireMember(json, place, "range"), rangePlace);
+        if (pair.size() != 2) {
+            throw FormatError{rangePlace, "expected [LOCATION, LENGTH]"};
+        }
+        constexpr int64_t low = std::numeric_limits<int64_t>::min();
+        constexpr int64_t high = std::numeric_limits<int64_t>::max();
+        macsim::RangeValue range;
+        range.range.location = readInteger(pair[0], itemPlace(rangePlace, 0), low, high);
+        range.range.length = readInteger(pair[1], itemPlace(rangePlace, 1), low, high);
+        if (json.contains("unreadable")) {
+            range.unreadable = requireBool(json.at("unreadable"), memberPlace(place, "unreadable"));
+        }
+        return range;
+    }
+    if (json.size() != 1) {
+        throw unknownForm();
+    }
+    if (form == "element") {
+        return macsim::ElementValue{requireString(body, bodyPlace)};
+    }
+    if (form == "attributedString") {
+        return macsim::AttributedText{macsim::utf16(requireString(body, bodyPlace))};
+    }
+    if (form == "point") {
+        const std::vector<double> n = readNumbers(body, bodyPlace, 2);
+        return macsim::PointValue{n[0], n[1]};
+    }
+    if (form == "size") {
+        const std::vector<double> n = readNumbers(body, bodyPlace, 2);
+        return macsim::SizeValue{n[0], n[1]};
+    }
+    if (form == "rect") {
+        const std::vector<double> n = readNumbers(body, bodyPlace, 4);
+        return macsim::RectValue{n[0], n[1], n[2], n[3]};
+    }
+    if (form == "axError") {
+        return macsim::ErrorValue{readCode(body, bodyPlace)};
+    }
+    if (form == "utf16") {
+        requireArray(body, bodyPlace);
+        std::u16string text;
+        for (std::size_t i = 0; i < body.size(); ++i) {
+            text.push_back(
+                static_cast<char16_t>(readInteger(body[i], itemPlace(bodyPlace, i), 0, 0xFFFF)));
+        }
+        return text;
+    }
+    throw unknownForm();
+}
+
+macsim::Read readOutcome(const Json& json, const std::string& place) {
+    if (json.is_null()) {
+        return macsim::Read::none();
+    }
+    if (json.is_object() && json.contains("error")) {
+        allowOnly(json, place, {"error", "value"});
+        const AXError code = readCode(json.at("error"), memberPlace(place, "error"));
+        if (code == kAXErrorSuccess) {
+            throw FormatError{memberPlace(place, "error"), "0 is success, not an error"};
+        }
+        if (json.contains("value")) {
+            return macsim::Read::errorLeaving(
+                code, readValue(json.at("value"), memberPlace(place, "value")));
+        }
+        return macsim::Read::error(code);
+    }
+    return macsim::Read::of(readValue(json, place));
+}
+
+bool sameOutcome(const macsim::Read& a, const macsim::Read& b) {
+    return a.code == b.code && a.value.has_value() == b.value.has_value() &&
+           (!a.value || *a.value == *b.value);
+}
+
+Json valueJson(const macsim::Value& value) {
+    return std::visit(
+        [](const auto& v) -> Json {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::u16string>) {
+                if (wellFormed(v)) {
+                    return macsim::utf8(v);
+                }
+                Json units = Json::array();
+                for (char16_t unit : v) {
+                    units.push_back(static_cast<int>(unit));
+                }
+                return {{"utf16", units}};
+            } else if constexpr (std::is_same_v<T, bool>) {
+                return v;
+            } else if constexpr (std::is_same_v<T, macsim::Number>) {
+                return numberJson(v.value);
+            } else if constexpr (std::is_same_v<T, macsim::ElementValue>) {
+                return {{"element", v.name}};
+            } else if constexpr (std::is_same_v<T, macsim::RangeValue>) {
+                Json out = {{"range", {v.range.location, v.range.length}}};
+                if (v.unreadable) {
+                    out["unreadable"] = true;
+                }
+                return out;
+            } else if constexpr (std::is_same_v<T, macsim::PointValue>) {
+                return {{"point", {numberJson(v.x), numberJson(v.y)}}};
+            } else if constexpr (std::is_same_v<T, macsim::SizeValue>) {
+                return {{"size", {numberJson(v.width), numberJson(v.height)}}};
+            } else if constexpr (std::is_same_v<T, macsim::RectValue>) {
+                return {{"rect",
+                         {numberJson(v.x), numberJson(v.y), numberJson(v.width),
+                          numberJson(v.height)}}};
+            } else if constexpr (std::is_same_v<T, macsim::ErrorValue>) {
+                return {{"axError", v.code}};
+            } else {
+                return {{"attributedString", macsim::utf8(v.text)}};
+            }
+        },
+        value);
+}
+
+Json outcomeJson(const macsim::Read& read) {
+    if (read.code == kAXErrorSuccess) {
+        return read.value ? valueJson(*read.value) : Json(nullptr);
+    }
+    Json out = {{"error", static_cast<int32_t>(read.code)}};
+    if (read.value) {
+        out["value"] = valueJson(*read.value);
+    }
+    return out;
+}
+
+std::string showJson(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string showValue(const macsim::Value& value) {
+    return showJson(valueJson(value));
+}
+
+std::string showOutcome(const macsim::Read& read) {
+    return showJson(outcomeJson(read));
+}
+
+std::string showFlags(CGEventFlags flags) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(flags));
+    return text;
+}
+
+std::string showSeconds(int64_t nanos) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld.%09lld", nanos < 0 ? "-" : "",
+                  static_cast<long long>(std::llabs(nanos) / 1000000000),
+                  static_cast<long long>(std::llabs(nanos) % 1000000000));
+    std::string out = text;
+    while (out.back() == '0') {
+        out.pop_back();
+    }
+    if (out.back() == '.') {
+        out.pop_back();
+    }
+    return out;
+}
+
+namespace {
+
+std::string escaped(std::string_view bytes, bool quoted) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x80) {
+            const std::size_t length = utf8SequenceLength(bytes, i);
+            if (length > 0) {
+                out.append(bytes.substr(i, length));
+                i += length;
+                continue;
+            }
+        }
+        switch (c) {
+        case '"':
+            out += quoted ? "\\\"" : "\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        ++i;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string quoteBytes(std::string_view bytes) {
+    return "\"" + escaped(bytes, true) + "\"";
+}
+
+std::string escapeBytes(std::string_view bytes) {
+    return escaped(bytes, false);
+}
+
+} // namespace simdesk
