@@ -1,6 +1,7 @@
 #include "simdesk/compare.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -173,7 +174,11 @@ std::vector<std::string> differences(const Scenario& scenario, const Outcome& ou
     if (!outcome.setupFault.empty()) {
         return {outcome.setupFault};
     }
-    if (process.signal != 0) {
+    if (process.signal == SIGALRM) {
+        diffs.push_back("exit status: expected " + std::to_string(expect.exitCode) +
+                        ", but the process was still running after " +
+                        std::to_string(childTimeoutSeconds) + " s and was ended");
+    } else if (process.signal != 0) {
         diffs.push_back("exit status: expected " + std::to_string(expect.exitCode) +
                         ", but the process was ended by signal " + std::to_string(process.signal) +
                         " (" + strsignal(process.signal) + ")");

@@ -276,6 +276,21 @@ AXError readCode(const Json& json, const std::string& place) {
                                             std::numeric_limits<int32_t>::max()));
 }
 
+AXError readErrorCode(const Json& json, const std::string& place) {
+    const AXError code = readCode(json, place);
+    if (code == kAXErrorSuccess) {
+        throw FormatError{place, "0 is success, not an error"};
+    }
+    return code;
+}
+
+int hexDigitValue(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 CGEventFlags readFlags(const Json& json, const std::string& place) {
     if (json.is_number_unsigned()) {
         return json.get<uint64_t>();
@@ -293,10 +308,7 @@ CGEventFlags readFlags(const Json& json, const std::string& place) {
     bool valid = prefixed && text.size() <= 2 + 16;
     for (std::size_t i = 2; valid && i < text.size(); ++i) {
         const char c = text[i];
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
+        const int digit = hexDigitValue(c);
         valid = digit >= 0;
         flags = flags * 16 + static_cast<CGEventFlags>(digit);
     }
@@ -396,10 +408,7 @@ macsim::Read readOutcome(const Json& json, const std::string& place) {
     }
     if (json.is_object() && json.contains("error")) {
         allowOnly(json, place, {"error", "value"});
-        const AXError code = readCode(json.at("error"), memberPlace(place, "error"));
-        if (code == kAXErrorSuccess) {
-            throw FormatError{memberPlace(place, "error"), "0 is success, not an error"};
-        }
+        const AXError code = readErrorCode(json.at("error"), memberPlace(place, "error"));
         if (json.contains("value")) {
             return macsim::Read::errorLeaving(
                 code, readValue(json.at("value"), memberPlace(place, "value")));

@@ -50,6 +50,10 @@ void allowOnly(const Json& object, const std::string& place,
 int64_t readInteger(const Json& json, const std::string& place, int64_t minimum, int64_t maximum);
 // An Accessibility error code: any signed 32-bit number.
 AXError readCode(const Json& json, const std::string& place);
+// The code of a call that fails: as readCode, but not 0, which is success.
+AXError readErrorCode(const Json& json, const std::string& place);
+// The value of a hexadecimal digit, or -1.
+int hexDigitValue(char c);
 // Event flags: a number, or hex text such as "0x80000".
 CGEventFlags readFlags(const Json& json, const std::string& place);
 // Seconds on the simulated clock, as nanoseconds (not negative).

@@ -14,8 +14,6 @@ namespace simdesk {
 
 namespace {
 
-constexpr unsigned childTimeoutSeconds = 10;
-
 // A fresh file holding the scenario's text, removed when this goes out of scope.
 struct TextFile {
     std::string path;  // empty when the file could not be made

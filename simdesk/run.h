@@ -11,6 +11,9 @@
 
 namespace simdesk {
 
+// A child still running after this long is ended with SIGALRM: the tool hung.
+inline constexpr unsigned childTimeoutSeconds = 10;
+
 struct Outcome {
     std::vector<std::string> commandLine; // as the tool got it, program name first
     std::string textFilePath;             // what textFileWord stood for, if it was used

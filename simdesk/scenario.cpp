@@ -45,10 +45,7 @@ std::string readText(const Json& json, const std::string& place) {
         if (c == ' ') {
             continue;
         }
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
+        const int digit = hexDigitValue(c);
         if (digit < 0) {
             throw FormatError{hexPlace, std::string("not a hex digit: '") + c + "'"};
         }
@@ -84,7 +81,8 @@ macsim::PidOutcome readPidOutcome(const Json& json, const std::string& place) {
                                  "\"pid\": N}"};
     }
     allowOnly(json, place, {"error", "pid"});
-    const AXError code = readCode(requireMember(json, place, "error"), memberPlace(place, "error"));
+    const AXError code =
+        readErrorCode(requireMember(json, place, "error"), memberPlace(place, "error"));
     std::optional<pid_t> written;
     if (json.contains("pid")) {
         written = readPid(json.at("pid"), memberPlace(place, "pid"));
@@ -102,7 +100,7 @@ macsim::Settable readSettable(const Json& json, const std::string& place) {
     }
     allowOnly(json, place, {"error", "flag"});
     macsim::Settable settable;
-    settable.code = readCode(requireMember(json, place, "error"), memberPlace(place, "error"));
+    settable.code = readErrorCode(requireMember(json, place, "error"), memberPlace(place, "error"));
     if (json.contains("flag")) {
         settable.flag = requireBool(json.at("flag"), memberPlace(place, "flag"));
     }
@@ -131,7 +129,8 @@ macsim::Element readElement(const Json& json, const std::string& place) {
     if (json.contains("writeErrors")) {
         const std::string at = memberPlace(place, "writeErrors");
         for (const auto& item : requireObject(json.at("writeErrors"), at).items()) {
-            element.writeErrors[item.key()] = readCode(item.value(), memberPlace(at, item.key()));
+            element.writeErrors[item.key()] =
+                readErrorCode(item.value(), memberPlace(at, item.key()));
         }
     }
     return element;
