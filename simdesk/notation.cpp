@@ -559,6 +559,18 @@ std::string quoteBytes(std::string_view bytes) {
     return "\"" + escaped(bytes, true) + "\"";
 }
 
+std::string indentLines(const std::string& text, const std::string& indent) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        out += indent + text.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    return out;
+}
+
 std::string escapeBytes(std::string_view bytes) {
     return escaped(bytes, false);
 }

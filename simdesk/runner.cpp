@@ -98,13 +98,7 @@ std::variant<Scenario, std::string> load(const std::string& path) {
 std::string failBlock(const std::string& name, const std::vector<std::string>& reasons) {
     std::string text = "FAIL " + escapeBytes(name) + "\n";
     for (const std::string& reason : reasons) {
-        std::size_t start = 0;
-        while (start <= reason.size()) {
-            std::size_t end = reason.find('\n', start);
-            end = end == std::string::npos ? reason.size() : end;
-            text += "    " + reason.substr(start, end - start) + "\n";
-            start = end + 1;
-        }
+        text += indentLines(reason, "    ");
     }
     return text;
 }

@@ -25,18 +25,6 @@ std::string shellWord(const std::string& word) {
     return quoted + "'";
 }
 
-std::string indented(const std::string& text, const std::string& indent) {
-    std::string out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end;
-        out += indent + text.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
-    return out;
-}
-
 // The standard output, line by line, with anything unprintable escaped.
 std::string showOutput(const std::string& out) {
     if (out.empty()) {
@@ -290,7 +278,7 @@ std::string showRun(const Scenario& scenario, const Outcome& outcome,
     }
     text += "FAIL:\n";
     for (const std::string& difference : differences) {
-        text += indented(difference, "  ");
+        text += indentLines(difference, "  ");
     }
     return text;
 }
