@@ -20,13 +20,6 @@ namespace scribbet {
 
 namespace {
 
-std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
-    if (!text) {
-        return std::nullopt;
-    }
-    return encodeUtf8(*text);
-}
-
 std::optional<std::string> readWholeFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -6,13 +6,6 @@ namespace scribbet {
 
 namespace {
 
-std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
-    if (!text) {
-        return std::nullopt;
-    }
-    return encodeUtf8(*text);
-}
-
 // Whether `range` lies inside a value of n code units, tested in the fixed order. The end is
 // never computed: once loc <= n, n - loc cannot overflow, and a sum past the 64-bit range would
 // be greater than n anyway.

@@ -90,6 +90,13 @@ std::string encodeUtf8(std::u16string_view text) {
     return out;
 }
 
+std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    return encodeUtf8(std::u16string_view(*text));
+}
+
 std::optional<std::u16string> stringContents(CFTypeRef object) {
     if (object == nullptr || CFGetTypeID(object) != CFStringGetTypeID()) {
         return std::nullopt;

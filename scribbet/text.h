@@ -17,6 +17,9 @@ std::optional<std::u16string> decodeUtf8(std::string_view bytes);
 // UTF-8 of UTF-16 text; a surrogate without its partner becomes U+FFFD.
 std::string encodeUtf8(std::u16string_view text);
 
+// encodeUtf8 of a text that may be absent, for the optional fields of the result line.
+std::optional<std::string> utf8Field(const std::optional<std::u16string>& text);
+
 // The whole text of a platform string, or nothing when the object is not a string.
 std::optional<std::u16string> stringContents(CFTypeRef object);
 
