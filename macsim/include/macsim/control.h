@@ -3,7 +3,7 @@
 // calls the ordinary platform functions, and then reads the logs, the desktop and the counts.
 //
 // All state is process-wide and single-threaded, like the main thread of a real tool. reset()
-// returns everything to the empty desktop: no elements, trusted, clock at zero, no failures.
+// returns everything to the empty desktop: no elements, untrusted, clock at zero, no failures.
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
