@@ -1,5 +1,5 @@
-// The scenario runner itself: the built binary on broken files, the value notation both ways,
-// the defaults of the format, and the checks that decide PASS or FAIL.
+// The scenario runner itself: the built binary on broken files and bad command lines, the value
+// notation both ways, the checks that decide PASS or FAIL, and the drawing of a field.
 #include "simdesk/compare.h"
 #include "simdesk/show.h"
 
@@ -46,13 +46,9 @@ TEST(Binary, BrokenFilesFailWithPlaceAndReasonAndTheRunGoesOn) {
     };
     const Case cases[] = {
         {"broken-json.json", "byte 54 (line 4, column 1): not valid JSON: "},
-        {"empty-file.json", "byte 0 (line 1, column 1): not valid JSON: "},
         {"member-twice.json", "/expect/exit: member given twice"},
         {"misspelt-member.json", "/expcet: unknown member"},
         {nullptr, nullptr}, // passes-between-broken-files.json
-        {"range-too-short.json",
-         "/desktop/elements/notes/attributes/AXSelectedTextRange/range: expected [LOCATION, "
-         "LENGTH]"},
         {"unknown-tool.json", "/tool: unknown tool \"scribbler\""},
         {"unknown-value-form.json",
          "/desktop/elements/notes/attributes/AXValue: unknown value form: {\"text\":\"Hello\"}"},
@@ -71,7 +67,7 @@ TEST(Binary, BrokenFilesFailWithPlaceAndReasonAndTheRunGoesOn) {
         EXPECT_EQ(out[at++].substr(0, where.size()), where);
     }
     ASSERT_EQ(at + 1, out.size()) << run.out;
-    EXPECT_EQ(out[at], "1 passed, 8 failed");
+    EXPECT_EQ(out[at], "1 passed, 6 failed");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "");
 }
@@ -103,72 +99,31 @@ TEST(Binary, BadCommandLineGivesUsage) {
 
 // Every form of the notation reads and writes back to the same text.
 TEST(Notation, EveryFormRoundTrips) {
-    const char* const forms[] = {
-        R"("Hello")",
-        R"(42)",
-        R"(-2.5)",
-        R"(true)",
-        R"(null)",
-        R"({"element":"notes"})",
-        R"({"range":[-1,9223372036854775807]})",
-        R"({"range":[6,5],"unreadable":true})",
-        R"({"point":[1,2.5]})",
-        R"({"size":[3,4]})",
-        R"({"rect":[1,2,3,4]})",
-        R"({"attributedString":"bold"})",
-        R"({"axError":-25204})",
-        R"({"utf16":[55357,120]})",
-        R"({"error":-25212})",
-        R"({"error":-25200,"value":{"range":[0,0]}})",
-    };
-    for (const char* form : forms) {
-        const Json json = Json::parse(form);
-        EXPECT_EQ(showJson(outcomeJson(readOutcome(json, "/x"))), showJson(json)) << form;
+    const Json forms = Json::parse(R"(["Hello", 42, -2.5, true, null, {"element": "notes"},
+        {"range": [-1, 9223372036854775807]}, {"range": [6, 5], "unreadable": true},
+        {"point": [1, 2.5]}, {"size": [3, 4]}, {"rect": [1, 2, 3, 4]}, {"attributedString": "b"},
+        {"axError": -25204}, {"utf16": [55357, 120]}, {"error": -25212},
+        {"error": -25200, "value": {"range": [0, 0]}}])");
+    for (const Json& form : forms) {
+        EXPECT_EQ(showJson(outcomeJson(readOutcome(form, "/x"))), showJson(form)) << form;
     }
     // A well-formed text given as UTF-16 units is the same text.
     EXPECT_EQ(showJson(outcomeJson(readOutcome(Json::parse(R"({"utf16":[72,105]})"), "/x"))),
               R"("Hi")");
 }
 
-TEST(Notation, FaultsNameThePlaceAndTheReason) {
-    struct Case {
-        const char* json;
-        const char* place;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {R"({"text":"x"})", "/v", "unknown value form: {\"text\":\"x\"}"},
-        {R"({"element":"a","extra":1})", "/v", "unknown value form: "},
-        {R"([1,2])", "/v", "unknown value form: [1,2]"},
-        {R"({"range":[1,2,3]})", "/v/range", "expected [LOCATION, LENGTH]"},
-        {R"({"range":[1.5,2]})", "/v/range/0", "expected a whole number, found 1.5"},
-        {R"({"range":[0,9223372036854775808]})", "/v/range/1", "out of range: "},
-        {R"({"range":[0,0],"unreadable":1})", "/v/unreadable", "expected true or false"},
-        {R"({"point":[1]})", "/v/point", "expected an array of 2 numbers"},
-        {R"({"error":0})", "/v/error", "0 is success, not an error"},
-        {R"({"error":2147483648})", "/v/error", "out of range: "},
-        {R"({"error":-25200,"value":null})", "/v/value", "a value is required here, not null"},
-        {R"({"utf16":[65536]})", "/v/utf16/0", "out of range: "},
-    };
-    for (const Case& c : cases) {
-        try {
-            (void)readOutcome(Json::parse(c.json), "/v");
-            ADD_FAILURE() << c.json << " was accepted";
-        } catch (const FormatError& error) {
-            EXPECT_EQ(error.place, c.place) << c.json;
-            EXPECT_EQ(error.reason.substr(0, std::string(c.reason).size()), c.reason) << c.json;
-        }
+// Values that a lenient reader would silently turn into other ones are refused.
+TEST(Notation, ValuesThatWouldBeMisreadAreRefused) {
+    for (const char* bad : {R"({"element":"a","extra":1})", R"({"range":[1.5,2]})",
+                            R"({"range":[0,9223372036854775808]})", R"({"error":0})",
+                            R"({"error":-25200,"value":null})", R"({"utf16":[65536]})"}) {
+        EXPECT_THROW((void)readOutcome(Json::parse(bad), "/v"), FormatError) << bad;
     }
-}
-
-TEST(Notation, FlagsAreNumbersOrHexText) {
-    EXPECT_EQ(readFlags(Json::parse(R"("0x80000")"), "/f"), 0x80000u);
-    EXPECT_EQ(readFlags(Json::parse(R"("0XFFFFFFFFFFFFFFFF")"), "/f"), ~0ull);
+    for (const char* bad : {R"("80000")", R"("0x1g")", R"("0x10000000000000000")", "-1", "1.0"}) {
+        EXPECT_THROW((void)readFlags(Json::parse(bad), "/f"), FormatError) << bad;
+    }
     EXPECT_EQ(readFlags(Json::parse("1048576"), "/f"), 0x100000u);
-    for (const char* bad :
-         {R"("80000")", R"("0x")", R"("0x1g")", R"("0x10000000000000000")", "-1", "1.0", "true"}) {
-        EXPECT_THROW(readFlags(Json::parse(bad), "/f"), FormatError) << bad;
-    }
+    EXPECT_EQ(readFlags(Json::parse(R"("0XFFFFFFFFFFFFFFFF")"), "/f"), ~0ull);
 }
 
 Scenario parse(const std::string& text) {
@@ -180,76 +135,25 @@ Scenario parse(const std::string& text) {
     return std::get<Scenario>(parsed);
 }
 
-TEST(Scenario, DefaultsAreThoseOfTheFormat) {
-    const Scenario s = parse(R"({"tool": "scribbet", "args": ["1", "@textfile"],
-        "desktop": {"apps": {"412": {}}, "elements": {"e": {}}}})");
-    EXPECT_EQ(s.name, "file.json");
-    EXPECT_TRUE(s.desktop.trusted);
-    EXPECT_EQ(s.text, "");
-    EXPECT_FALSE(s.readerGone);
-    const auto focus = [](const macsim::Element& element) {
-        return showOutcome(element.attributes.at("AXFocusedUIElement"));
-    };
-    EXPECT_EQ(focus(s.desktop.systemWide), R"({"error":-25212})");
-    EXPECT_EQ(focus(s.desktop.apps.at(412)), R"({"error":-25212})");
-    EXPECT_TRUE(s.desktop.apps.at(412).writeErrors.empty());
-    const macsim::Element& e = s.desktop.elements.at("e");
-    EXPECT_EQ(e.pid.code, kAXErrorFailure);
-    EXPECT_FALSE(e.pid.written);
-    EXPECT_TRUE(e.attributes.empty() && e.settable.empty() && e.writeErrors.empty());
-    EXPECT_EQ(s.expect.exitCode, 0);
-    EXPECT_FALSE(s.expect.stdoutText || s.expect.writes || s.expect.posted);
-}
-
+// Members of two parts, and a failure word of a pair, that no scenario of the suite tells apart.
 TEST(Scenario, MembersBecomeTheDesktop) {
-    const Scenario s = parse(R"({"tool": "gripwell", "text": {"hex": "ef bb BF 00"},
-        "stdout": "reader-gone",
-        "desktop": {"trusted": false,
-          "apps": {"-3": {"focus": null, "frontmostWriteError": -25204}},
-          "elements": {"e": {"pid": {"error": -25202, "pid": 7},
-            "settable": {"AXValue": {"error": -25200, "flag": true}, "AXRole": true},
-            "writeErrors": {"AXValue": -25205}}},
-          "frontmost": [{"at": 0, "pid": 5}, {"at": 0.0150000001, "pid": null}],
-          "failures": ["keyUpCreate", "axValueCreate"],
-          "events": [{"type": "keyDown", "keycode": 49, "flags": "0x80000", "autorepeat": 1}],
-          "activations": [{"userInfo": null}, {"application": "other"},
-                          {"application": {"localizedName": "N"}}]},
-        "expect": {"stdoutLines": ["ready", "down"], "exit": 3, "elapsed": 0.3}})");
-    EXPECT_EQ(s.text, std::string("\xEF\xBB\xBF\0", 4));
-    EXPECT_TRUE(s.readerGone);
-    EXPECT_FALSE(s.desktop.trusted);
-    EXPECT_EQ(showOutcome(s.desktop.apps.at(-3).attributes.at("AXFocusedUIElement")), "null");
+    const Scenario s = parse(R"({"tool": "scribbet", "desktop": {
+        "apps": {"-3": {"frontmostWriteError": -25204}},
+        "elements": {"e": {"pid": {"error": -25202, "pid": 7},
+                           "settable": {"AXValue": {"error": -25200, "flag": true}}}},
+        "failures": ["keyDownCreate"]}})");
     EXPECT_EQ(s.desktop.apps.at(-3).writeErrors.at("AXFrontmost"), kAXErrorCannotComplete);
     const macsim::Element& e = s.desktop.elements.at("e");
     EXPECT_EQ(e.pid.code, kAXErrorInvalidUIElement);
     EXPECT_EQ(e.pid.written, 7);
     EXPECT_EQ(e.settable.at("AXValue").code, kAXErrorFailure);
     EXPECT_TRUE(e.settable.at("AXValue").flag);
-    EXPECT_TRUE(e.settable.at("AXRole").flag);
-    EXPECT_EQ(e.writeErrors.at("AXValue"), kAXErrorAttributeUnsupported);
-    ASSERT_EQ(s.frontmost.size(), 2u);
-    EXPECT_EQ(s.frontmost[1].atNanos, 15'000'000);
-    EXPECT_FALSE(s.frontmost[1].pid);
-    EXPECT_TRUE(s.failures.keyUpCreate && s.failures.axValueCreate && !s.failures.keyDownCreate);
-    ASSERT_EQ(s.events.size(), 1u);
-    EXPECT_EQ(s.events[0].type, kCGEventKeyDown);
-    EXPECT_EQ(s.events[0].flags, 0x80000u);
-    EXPECT_EQ(s.events[0].autorepeat, 1);
-    using Kind = macsim::ActivationNotification::Kind;
-    ASSERT_EQ(s.activations.size(), 3u);
-    EXPECT_EQ(s.activations[0].kind, Kind::noUserInfo);
-    EXPECT_EQ(s.activations[1].kind, Kind::notAnApplication);
-    EXPECT_EQ(s.activations[2].application.localizedName, "N");
-    EXPECT_FALSE(s.activations[2].application.bundleIdentifier);
-    EXPECT_EQ(s.expect.stdoutText, "ready\ndown\n");
-    EXPECT_EQ(s.expect.exitCode, 3);
-    EXPECT_EQ(s.expect.elapsedNanos, 300'000'000);
+    EXPECT_TRUE(s.failures.keyDownCreate && !s.failures.keyUpCreate);
 }
 
 // A scenario whose expectations all hold for `outcome` but the ones a case breaks.
 struct CompareCase {
     const char* name;
-    const char* expect;
     void (*change)(Outcome&);
     std::vector<std::string> differences;
 };
@@ -273,16 +177,14 @@ TEST(Compare, EachBrokenExpectationIsNamedAndNothingElse) {
         "posted": [{"keycode": 9, "down": true, "flags": "0x100000", "at": 0.105}],
         "elapsed": 0.147})";
     const CompareCase cases[] = {
-        {"holds", "", [](Outcome&) {}, {}},
+        {"holds", [](Outcome&) {}, {}},
         {"times within half a millisecond",
-         "",
          [](Outcome& o) {
              o.posted[0].atNanos += 500'000;
              o.elapsedNanos -= 500'000;
          },
          {}},
         {"times just beyond",
-         "",
          [](Outcome& o) {
              o.posted[0].atNanos -= 500'001;
              o.elapsedNanos += 500'001;
@@ -293,7 +195,6 @@ TEST(Compare, EachBrokenExpectationIsNamedAndNothingElse) {
           R"({"keycode":9,"down":true,"flags":"0x100000","at":0.104499999})",
           "elapsed: expected 0.147 s, actual 0.147500001 s"}},
         {"exit, stderr and a stray member",
-         "",
          [](Outcome& o) {
              o.process.exitCode = 1;
              o.process.err = "oops\n";
@@ -302,12 +203,10 @@ TEST(Compare, EachBrokenExpectationIsNamedAndNothingElse) {
          {"exit status: expected 0, actual 1", "stderr: expected nothing, actual \"oops\\n\"",
           "json members differ:\n  \"error\": not expected, actual \"x\""}},
         {"two JSON lines",
-         "",
          [](Outcome& o) { o.process.out += o.process.out; },
          {"json: standard output is not exactly one line: "
           R"("{\"status\":\"inserted\",\"targetPid\":412}\n{\"status\":\"inserted\",\"targetPid\":412}\n")"}},
         {"a write missing, an attribute changed",
-         "",
          [](Outcome& o) {
              o.writes.pop_back();
              o.elements["notes"]["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
@@ -316,7 +215,6 @@ TEST(Compare, EachBrokenExpectationIsNamedAndNothingElse) {
           "writes differ at #2:\n  expected:\n    1. [\"notes\",\"AXValue\",\"Hi\"]\n    2. "
           "[\"app:412\",\"AXFrontmost\",true]\n  actual:\n    1. [\"notes\",\"AXValue\",\"Hi\"]"}},
         {"killed, without a report",
-         "",
          [](Outcome& o) {
              o.process.exitCode = -1;
              o.process.signal = 6;
@@ -354,7 +252,6 @@ TEST(Show, FieldsAreDrawnInUtf16Units) {
     } cases[] = {
         {"Hello world", {6, 5}, "Hello [world]"},
         {"Hello there", {11, 0}, "Hello there|"},
-        {"", {0, 0}, "|"},
         {"a\xF0\x9F\x98\x80"
          "b",
          {3, 1},
@@ -371,7 +268,7 @@ TEST(Show, FieldsAreDrawnInUtf16Units) {
 
 TEST(Run, TheTextFileHoldsTheTextAndIsRemovedAfterwards) {
     const Scenario scenario = parse(R"({"tool": "scribbet", "args": ["412", "@textfile", "x"],
-        "text": {"hex": "ff 00"}})");
+        "text": "x"})");
     const Outcome outcome = runScenario(scenario);
     ASSERT_EQ(outcome.commandLine.size(), 4u);
     EXPECT_EQ(outcome.commandLine[0], "scribbet");
@@ -379,10 +276,6 @@ TEST(Run, TheTextFileHoldsTheTextAndIsRemovedAfterwards) {
     EXPECT_EQ(outcome.commandLine[3], "x");
     EXPECT_FALSE(outcome.textFilePath.empty());
     EXPECT_FALSE(std::filesystem::exists(outcome.textFilePath));
-    // Bytes that are not UTF-8 reached the tool unchanged: it refused them.
-    EXPECT_EQ(
-        outcome.process.out,
-        "{\"status\":\"unexpected_error\",\"targetPid\":412,\"error\":\"text_read_failed\"}\n");
 }
 
 } // namespace
