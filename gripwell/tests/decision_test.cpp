@@ -2,45 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace gripwell {
-
-void PrintTo(Line line, std::ostream* out) {
-    *out << '"' << lineBytes(line).substr(0, lineBytes(line).size() - 1) << '"';
-}
-
 namespace {
 
 // Device-dependent and non-coalesced bits that real flags-changed events carry along.
-constexpr CGEventFlags leftOption = 0x20;
-constexpr CGEventFlags rightOption = 0x40;
-constexpr CGEventFlags leftShift = 0x2;
-constexpr CGEventFlags leftControl = 0x1;
+constexpr CGEventFlags leftControl = 0x1, leftShift = 0x2, leftOption = 0x20, rightOption = 0x40;
 constexpr CGEventFlags nonCoalesced = kCGEventFlagMaskNonCoalesced;
-constexpr CGEventFlags option = kCGEventFlagMaskAlternate;
-constexpr CGEventFlags shift = kCGEventFlagMaskShift;
-constexpr CGEventFlags control = kCGEventFlagMaskControl;
+constexpr CGEventFlags option = kCGEventFlagMaskAlternate, shift = kCGEventFlagMaskShift,
+                       control = kCGEventFlagMaskControl;
 
 KeyEvent flags(CGEventFlags value) {
     return {kCGEventFlagsChanged, value, 0, 0};
 }
-KeyEvent key(int64_t keycode, CGEventFlags value = 0) {
-    return {kCGEventKeyDown, value, keycode, 0};
+KeyEvent key(int64_t keycode, CGEventFlags value = 0, int64_t autorepeat = 0) {
+    return {kCGEventKeyDown, value, keycode, autorepeat};
 }
-KeyEvent repeat(int64_t keycode, CGEventFlags value = 0) {
-    return {kCGEventKeyDown, value, keycode, 1};
-}
-KeyEvent keyUp(int64_t keycode, CGEventFlags value = 0) {
-    return {kCGEventKeyUp, value, keycode, 0};
-}
-KeyEvent notice(CGEventType type) {
-    return {type, 0, 0, 0};
+// An event of another type that would count if it were a flags change or a key-down.
+KeyEvent ofType(CGEventType type) {
+    return {type, kCGEventFlagMaskAlternate, spaceKeyCode, 0};
 }
 
+// The lines of a sequence, with "<reenable>" wherever the decision asks for the tap back.
 std::string linesFor(const std::vector<KeyEvent>& events, CGEventFlags mask) {
     HoldState state{mask, false};
     std::string out;
@@ -50,91 +36,51 @@ std::string linesFor(const std::vector<KeyEvent>& events, CGEventFlags mask) {
         if (decision.line) {
             out += lineBytes(*decision.line);
         }
+        if (decision.reenableTap) {
+            out += "<reenable>\n";
+        }
     }
     return out;
 }
 
 struct Scenario {
     const char* name;
-    CGEventFlags mask;
     std::vector<KeyEvent> events;
     const char* lines;
+    CGEventFlags mask = kCGEventFlagMaskAlternate;
 };
 
 TEST(Decision, EventSequences) {
     const Scenario scenarios[] = {
-        {"press and release with device bits",
-         option,
-         {flags(option | leftOption | nonCoalesced), flags(nonCoalesced)},
-         "down\nup\n"},
-        {"three separate space presses",
-         option,
-         {flags(option | leftOption), key(49, option), keyUp(49), key(49, option), keyUp(49),
-          key(49, option | shift), flags(0)},
+        {"separate space presses, whatever the key-down's flags",
+         {flags(option | leftOption), key(49, option), key(49), key(49, option | shift), flags(0)},
          "down\ncombo_space\ncombo_space\ncombo_space\nup\n"},
-        {"space held auto-repeating gives one line",
-         option,
-         {flags(option | leftOption), key(49, option), repeat(49, option), repeat(49, option),
-          flags(0)},
+        {"any non-zero auto-repeat mark is a repeat",
+         {flags(option | leftOption), key(49, option), key(49, option, 1), key(49, option, 2),
+          key(49, option, -1), flags(0)},
          "down\ncombo_space\nup\n"},
-        {"space held before the modifier gives none",
-         option,
-         {key(49), repeat(49), flags(option | leftOption), repeat(49, option), repeat(49, option),
-          flags(0)},
-         "down\nup\n"},
-        {"other modifier while held gives no line",
-         option,
+        {"device bits, other modifiers, the other key of the pair: up once all are released",
          {flags(option | leftOption), flags(option | leftOption | shift | leftShift),
-          flags(option | leftOption), flags(0)},
+          flags(option | leftOption | rightOption), flags(option | rightOption),
+          flags(nonCoalesced)},
          "down\nup\n"},
-        {"other keys while held give no line",
-         option,
-         {flags(option | leftOption), key(48, option), key(0, option), key(50, option),
-          key(-49, option), flags(0)},
+        {"other keys, key-ups and other types while held give no line",
+         {flags(option | leftOption), key(48, option), key(50, option), key(-49, option),
+          ofType(kCGEventKeyUp), ofType(kCGEventNull), ofType(kCGEventLeftMouseDown), flags(0)},
          "down\nup\n"},
-        {"space after up gives nothing",
-         option,
-         {flags(option), flags(0), key(49), key(49, option)},
-         "down\nup\n"},
-        {"space key-down flags do not count without a flags change",
-         option,
-         {key(49, option | leftOption)},
-         ""},
-        {"modifier already held at start shows on the next flags change",
-         option,
-         {key(49, option), flags(option | leftOption | shift), flags(option | leftOption)},
-         "down\n"},
-        {"left and right held: up only after the second release",
-         option,
-         {flags(option | leftOption), flags(option | leftOption | rightOption),
-          flags(option | rightOption), flags(nonCoalesced)},
-         "down\nup\n"},
-        {"same state reported again",
-         option,
-         {flags(option), flags(option), flags(0), flags(0)},
+        {"a key-down's own flags do not make the modifier held",
+         {key(49, option | leftOption), flags(option), flags(0), key(49, option)},
          "down\nup\n"},
         {"control watched, option ignored",
-         control,
          {flags(option | leftOption), key(49, option), flags(control | leftControl),
           key(49, control), flags(0)},
-         "down\ncombo_space\nup\n"},
-        {"any non-zero auto-repeat mark is a repeat",
-         option,
-         {flags(option), {kCGEventKeyDown, option, 49, 2}, {kCGEventKeyDown, option, 49, -1}},
-         "down\n"},
-        {"key up and unknown types are ignored",
-         option,
-         {flags(option),
-          keyUp(49, option),
-          {kCGEventNull, option, 49, 0},
-          {kCGEventLeftMouseDown, 0, 49, 0},
-          flags(0)},
-         "down\nup\n"},
-        {"notices write nothing and keep the state",
-         option,
-         {flags(option), notice(kCGEventTapDisabledByTimeout), key(49, option),
-          notice(kCGEventTapDisabledByUserInput), flags(0)},
-         "down\ncombo_space\nup\n"},
+         "down\ncombo_space\nup\n",
+         control},
+        {"notices ask for the tap back, write nothing and keep the state",
+         {ofType(kCGEventTapDisabledByUserInput), flags(option),
+          ofType(kCGEventTapDisabledByTimeout), key(49, option),
+          ofType(kCGEventTapDisabledByUserInput), flags(0)},
+         "<reenable>\ndown\n<reenable>\ncombo_space\n<reenable>\nup\n"},
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
@@ -142,51 +88,18 @@ TEST(Decision, EventSequences) {
     }
 }
 
-TEST(Decision, NoticesAskForTheTapBackAndKeepTheState) {
-    for (bool isDown : {false, true}) {
-        for (CGEventType type : {kCGEventTapDisabledByTimeout, kCGEventTapDisabledByUserInput}) {
-            Decision decision = decide(notice(type), HoldState{option, isDown});
-            EXPECT_TRUE(decision.reenableTap);
-            EXPECT_FALSE(decision.line);
-            EXPECT_EQ(decision.state.isDown, isDown);
-        }
-        for (const KeyEvent& event : {flags(option), flags(0), key(49), repeat(49), keyUp(49)}) {
-            EXPECT_FALSE(decide(event, HoldState{option, isDown}).reenableTap);
-        }
-    }
-}
-
-// A random session: mostly flags changes of the watched and other modifiers with device bits,
-// space and other key-downs with random repeat marks, key-ups, notices and stray types.
+// A random session: flags changes of the watched and other modifiers with device bits, space and
+// other key-downs with random repeat marks, key-ups, notices and stray types.
 KeyEvent randomEvent(std::mt19937_64& random) {
-    static const CGEventFlags modifierBits[] = {
-        kCGEventFlagMaskAlternate, kCGEventFlagMaskShift,       kCGEventFlagMaskControl,
-        kCGEventFlagMaskCommand,   kCGEventFlagMaskSecondaryFn, kCGEventFlagMaskAlphaShift};
-    auto pick = [&random](uint64_t n) { return random() % n; };
-    CGEventFlags value = random() & 0x21FF; // device-dependent and non-coalesced bits
-    for (CGEventFlags bit : modifierBits) {
-        if (pick(2) == 0) {
-            value |= bit;
-        }
-    }
-    switch (pick(10)) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-        return flags(value);
-    case 4:
-    case 5:
-        return {kCGEventKeyDown, value, 49, static_cast<int64_t>(pick(2))};
-    case 6:
-        return {kCGEventKeyDown, value, static_cast<int64_t>(pick(128)), 0};
-    case 7:
-        return keyUp(static_cast<int64_t>(pick(128)), value);
-    case 8:
-        return notice(pick(2) ? kCGEventTapDisabledByTimeout : kCGEventTapDisabledByUserInput);
-    default:
-        return {static_cast<CGEventType>(pick(30)), value, 49, 0};
-    }
+    auto pick = [&random](uint64_t n) { return static_cast<int64_t>(random() % n); };
+    const CGEventType rare[] = {kCGEventKeyUp, kCGEventTapDisabledByTimeout,
+                                kCGEventTapDisabledByUserInput, static_cast<CGEventType>(pick(30))};
+    CGEventType type = pick(5) == 0  ? rare[pick(4)]
+                       : pick(5) < 3 ? kCGEventFlagsChanged
+                                     : kCGEventKeyDown;
+    // Any of the six modifier flags, device-dependent bits and the non-coalesced bit.
+    CGEventFlags value = random() & 0x9F21FF;
+    return {type, value, pick(3) == 0 ? pick(128) : spaceKeyCode, pick(2)};
 }
 
 TEST(Decision, RandomSessionsKeepTheOrderingRules) {
@@ -198,7 +111,7 @@ TEST(Decision, RandomSessionsKeepTheOrderingRules) {
             SCOPED_TRACE("seed " + std::to_string(seed) + " mask " + std::to_string(mask));
             std::mt19937_64 random(seed);
             HoldState state{mask, false};
-            std::optional<Line> lastEdge;       // the last "down" or "up"
+            bool held = false;                  // between a "down" and an "up"
             bool watchedBitInLastFlags = false; // from the last flags-changed event
             std::size_t downs = 0, combos = 0;
             for (int i = 0; i < 20000; ++i) {
@@ -208,28 +121,20 @@ TEST(Decision, RandomSessionsKeepTheOrderingRules) {
                 if (event.type == kCGEventFlagsChanged) {
                     watchedBitInLastFlags = (event.flags & mask) != 0;
                 }
-                ASSERT_EQ(state.isDown, watchedBitInLastFlags) << "at event " << i;
-                if (!decision.line) {
-                    continue;
-                }
-                switch (*decision.line) {
-                case Line::down:
-                    ASSERT_NE(lastEdge, Line::down) << "down twice, at event " << i;
-                    lastEdge = Line::down;
-                    ++downs;
-                    break;
-                case Line::up:
-                    ASSERT_EQ(lastEdge, Line::down) << "up without down, at event " << i;
-                    lastEdge = Line::up;
-                    break;
-                case Line::comboSpace:
-                    ASSERT_EQ(lastEdge, Line::down) << "combo_space outside down/up, at " << i;
+                ASSERT_EQ(state.isDown, watchedBitInLastFlags);
+                ASSERT_EQ(decision.reenableTap, event.type == kCGEventTapDisabledByTimeout ||
+                                                    event.type == kCGEventTapDisabledByUserInput);
+                if (decision.line == Line::down || decision.line == Line::up) {
+                    ASSERT_EQ(held, decision.line == Line::up) << "down and up must alternate";
+                    held = !held;
+                    downs += held;
+                } else if (decision.line == Line::comboSpace) {
+                    ASSERT_TRUE(held) << "combo_space outside down/up";
                     ASSERT_EQ(event.keycode, spaceKeyCode);
                     ASSERT_EQ(event.autorepeat, 0);
                     ++combos;
-                    break;
-                default:
-                    FAIL() << "the decision wrote a start-up line";
+                } else {
+                    ASSERT_FALSE(decision.line) << "the decision wrote a start-up line";
                 }
             }
             // The sequences must actually exercise the rules.
