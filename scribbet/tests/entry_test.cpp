@@ -28,26 +28,19 @@ TEST(ParseTargetPid, Table) {
         {{"scribbet", "42", "f"}, 42},
         {{"scribbet", "+42", "f"}, 42},
         {{"scribbet", "007", "f"}, 7},
-        {{"scribbet", "1", "f"}, 1},
         {{"scribbet", "2147483647", "f"}, 2147483647},
-        {{"scribbet", "02147483647", "f"}, 2147483647},
         {{"scribbet", "2147483648", "f"}, nullopt},
         {{"scribbet", "99999999999999999999", "f"}, nullopt},
         {{"scribbet", "-2147483648", "f"}, nullopt},
         {{"scribbet", "-2147483649", "f"}, nullopt},
         {{"scribbet", "0", "f"}, nullopt},
-        {{"scribbet", "-0", "f"}, nullopt},
-        {{"scribbet", "-5", "f"}, nullopt},
-        {{"scribbet", "abc", "f"}, nullopt},
         {{"scribbet", "41a", "f"}, nullopt},
         {{"scribbet", " 42", "f"}, nullopt},
         {{"scribbet", "42 ", "f"}, nullopt},
         {{"scribbet", "0x2A", "f"}, nullopt},
         {{"scribbet", "", "f"}, nullopt},
         {{"scribbet", "+", "f"}, nullopt},
-        {{"scribbet", "-", "f"}, nullopt},
         {{"scribbet", "++4", "f"}, nullopt},
-        {{"scribbet", "4_2", "f"}, nullopt},
         {{"scribbet", "\xd9\xa4\xd9\xa2", "f"}, nullopt}, // Arabic-Indic digits
         {{"scribbet", "--fast-paste", "f"}, nullopt},
         {{"scribbet", "42", "f", "extra", "words"}, 42},
@@ -87,15 +80,13 @@ TEST_F(TextFile, DecodesStrictUtf8) {
     };
     const Case cases[] = {
         {"empty", "", u""},
-        {"ascii with final newline", "hi\n", u"hi\n"},
-        {"crlf and spaces kept", "  a\r\n", u"  a\r\n"},
+        {"white space and line ends kept", "  a\r\n", u"  a\r\n"},
         {"two-byte", "caf\xc3\xa9", u"caf\u00e9"},
         {"combining kept as is", "e\xcc\x81", u"e\u0301"},
         {"outside the BMP", "\xf0\x9f\x98\x80", u"\U0001F600"},
         {"largest scalar", "\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
         {"byte-order mark dropped", "\xef\xbb\xbfhi", u"hi"},
         {"only the first mark dropped", "\xef\xbb\xbf\xef\xbb\xbf", u"\uFEFF"},
-        {"mark inside kept", "a\xef\xbb\xbf", u"a\uFEFF"},
         {"nul byte", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
         {"overlong slash", "\xc0\xaf", nullopt},
         {"overlong three-byte", "\xe0\x80\xaf", nullopt},
@@ -104,7 +95,6 @@ TEST_F(TextFile, DecodesStrictUtf8) {
         {"truncated", "ab\xe2\x82", nullopt},
         {"stray continuation", "a\x80", nullopt},
         {"invalid lead", "\xff", nullopt},
-        {"latin-1", "caf\xe9", nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(readInputText({"scribbet", "1", write(c.bytes)}), c.text) << c.name;
@@ -137,17 +127,10 @@ TEST_F(EarlyOutcome, RowsAThroughC) {
     const std::string rowC =
         R"({"status":"accessibility_not_trusted","targetPid":42,"error":"accessibility_not_trusted"})";
     const Case cases[] = {
-        {{"scribbet"}, true, rowA.c_str()},
         {{"scribbet", "42"}, true, rowA.c_str()},
-        {{"scribbet", "0", hello}, true, rowA.c_str()},
-        {{"scribbet", "--fast-paste", "42"}, true, rowA.c_str()},
-        {{"scribbet", "42", "/nonexistent"}, true, rowB.c_str()},
         {{"scribbet", "42", invalid}, true, rowB.c_str()},
         {{"scribbet", "42", "--FAST-PASTE"}, true, rowB.c_str()},
-        {{"scribbet", "42", "--fast-paste=1"}, true, rowB.c_str()},
-        {{"scribbet", "42", "-fast-paste"}, true, rowB.c_str()},
         {{"scribbet", "42", "/nonexistent"}, false, rowB.c_str()}, // B before C
-        {{"scribbet", "42", hello}, false, rowC.c_str()},
         {{"scribbet", "42", hello, "ignored"}, false, rowC.c_str()},
     };
     for (const auto& c : cases) {
@@ -155,18 +138,30 @@ TEST_F(EarlyOutcome, RowsAThroughC) {
         macsim::desktop().trusted = c.trusted;
         EXPECT_EQ(encode(respond(c.arguments)), c.line)
             << (c.arguments.size() > 2 ? c.arguments[2] : "");
+        // Nothing touches the desktop before the permission test, and only that test is made.
+        EXPECT_EQ(macsim::callStrings(), c.line == rowC
+                                             ? std::vector<std::string>{"AXIsProcessTrusted"}
+                                             : std::vector<std::string>{});
         EXPECT_EQ(macsim::liveObjects(), 0u);
     }
 }
 
-TEST_F(EarlyOutcome, NothingTouchesTheDesktopBeforeThePermissionTest) {
-    macsim::desktop().trusted = false;
-    (void)respond({"scribbet", "42", write("x")});
-    EXPECT_EQ(macsim::callStrings(), std::vector<std::string>{"AXIsProcessTrusted"});
-    macsim::clearCalls();
-    (void)respond({"scribbet", "x", write("x")});
-    (void)respond({"scribbet", "42", "/nonexistent"});
-    EXPECT_TRUE(macsim::callStrings().empty());
+TEST_F(EarlyOutcome, UnknownFocusedPidPassesTheTargetCheckAndIsLeftOut) {
+    macsim::desktop().trusted = true;
+    macsim::desktop().systemWide.attributes["AXFocusedUIElement"] =
+        macsim::Read::of(macsim::ElementValue{"area"});
+    macsim::Element& area = macsim::element("area");
+    area.pid = macsim::PidOutcome::error(kAXErrorCannotComplete);
+    area.attributes["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
+    area.attributes["AXValue"] = macsim::Read::of(macsim::text(""));
+    area.attributes["AXSelectedTextRange"] = macsim::Read::of(macsim::range(0, 0));
+    area.settable["AXValue"] = {kAXErrorSuccess, true};
+    area.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
+
+    EXPECT_EQ(
+        encode(respond({"scribbet", "42", write("x")})),
+        R"({"status":"inserted","role":"AXTextArea","targetPid":42,"selectionUpdated":true})");
+    EXPECT_EQ(macsim::liveObjects(), 0u);
 }
 
 // The host only sees the process: its standard output, standard error and exit status.
@@ -193,8 +188,6 @@ TEST_F(TextFile, BinaryRowsAThroughC) {
     const std::string hello = write("hello");
     const ProcessCase cases[] = {
         {{}, "{\"status\":\"invalid_target_pid\",\"error\":\"missing_or_invalid_pid\"}\n"},
-        {{"41a", hello},
-         "{\"status\":\"invalid_target_pid\",\"error\":\"missing_or_invalid_pid\"}\n"},
         {{"412", "/nonexistent"},
          "{\"status\":\"unexpected_error\",\"targetPid\":412,\"error\":\"text_read_failed\"}\n"},
         // The binary's own desktop grants no Accessibility permission.

@@ -25,14 +25,9 @@ class Splice : public ::testing::Test {
 protected:
     void SetUp() override {
         macsim::reset();
-        macsim::desktop().trusted = true;
+        // Differs from every captured value: the splice must start from the context's value.
         macsim::element("field").attributes["AXValue"] = macsim::Read::of(macsim::text("old"));
     }
-    void TearDown() override {
-        EXPECT_EQ(macsim::liveObjects(), 0u)
-            << ::testing::PrintToString(macsim::liveObjectDescriptions());
-    }
-
     // Runs the splice on "field" as a resolved context would hand it over.
     static HelperResponse insert(std::u16string value, CFRange range, const std::u16string& text,
                                  std::optional<std::u16string> role = u"AXTextArea",
@@ -88,36 +83,18 @@ const std::u16string smiley = u"\U0001F600"; // two code units: D83D DE00
 
 const SpliceCase spliceCases[] = {
     {"ReplacesTheSelection", u"Hello world", 6, 5, u"there", u"Hello there", 11},
-    {"InsertsAtTheCaret", u"Hello", 2, 0, u"XY", u"HeXYllo", 4},
     {"AppendsAtTheEnd", u"Hello", 5, 0, u"!", u"Hello!", 6},
     {"ReplacesTheWholeValue", u"Hello", 0, 5, u"Bye", u"Bye", 3},
-    {"EmptyTextDeletesTheSelection", u"Hello", 1, 3, u"", u"Ho", 1},
     {"EmptyTextAndSelectionStillWrites", u"Hello", 2, 0, u"", u"Hello", 2},
-    {"EmptyValueTakesTheText", u"", 0, 0, u"new", u"new", 3},
     {"NonBmpTextMovesTheCaretByTwo", u"ab", 1, 0, smiley, u"a" + smiley + u"b", 3},
     {"NonBmpValueIsMeasuredInUnits", smiley + u"x" + smiley, 2, 1, u"y", smiley + u"y" + smiley, 3},
-    {"SelectionAfterNonBmpLinesUp", u"\u00e9" + smiley + u"x", 3, 1, u"yz",
-     u"\u00e9" + smiley + u"yz", 5},
     {"CombiningSequenceTextCountsTwo", u"ab", 1, 0, u"e\u0301", u"ae\u0301b", 3},
-    {"PrecomposedTextCountsOne", u"ab", 1, 0, u"\u00e9", u"a\u00e9b", 2},
-    {"CombiningMarkInTheValueIsItsOwnUnit", u"e\u0301x", 1, 1, u"", u"ex", 1},
     {"BoundaryBetweenSurrogateHalvesIsSplicedAsUnits", u"a" + smiley + u"b", 2, 0, u"X",
      std::u16string{u'a', char16_t{0xD83D}, u'X', char16_t{0xDE00}, u'b'}, 3},
-    {"SelectionOfOneSurrogateHalf", u"a" + smiley + u"b", 1, 1, u"",
-     std::u16string{u'a', char16_t{0xDE00}, u'b'}, 1},
-    {"TrailingLineFeedIsInserted", u"ab", 2, 0, u"line\n", u"abline\n", 7},
-    {"RangeEndingExactlyAtTheEnd", u"abc", 1, 2, u"Z", u"aZ", 2},
     {"LocationAtTheEndWithLength", u"abc", 3, 1, u"Z", std::nullopt},
     {"LocationMinusOne", u"abc", -1, 0, u"Z", std::nullopt},
     {"NegativeLength", u"abc", 1, -1, u"Z", std::nullopt},
-    {"LocationPastTheEnd", u"abc", 4, 0, u"Z", std::nullopt},
-    {"EndPastTheEnd", u"abc", 1, 3, u"Z", std::nullopt},
-    {"EndPastTheEndOfAnEmptyValue", u"", 0, 1, u"Z", std::nullopt},
     {"SumOverflowingInt64", u"abc", 2, maxIndex, u"Z", std::nullopt},
-    {"LargestLocationAndLength", u"abc", maxIndex, maxIndex, u"Z", std::nullopt},
-    {"SmallestLocation", u"abc", INT64_MIN, 1, u"Z", std::nullopt},
-    {"SmallestLength", u"abc", 0, INT64_MIN, u"Z", std::nullopt},
-    {"RangeInBytesWouldBeRefused", u"\u00e9\u00e9", 2, 0, u"!", u"\u00e9\u00e9!", 3},
 };
 
 class SpliceTable : public Splice, public ::testing::WithParamInterface<SpliceCase> {};
@@ -143,13 +120,6 @@ TEST_P(SpliceTable, WritesTheSplicedValueThenTheCaret) {
 INSTANTIATE_TEST_SUITE_P(Values, SpliceTable, ::testing::ValuesIn(spliceCases),
                          [](const auto& test) { return test.param.name; });
 
-TEST(SpliceSelection, CountsUnitsAndRefusesRangesOutsideTheValue) {
-    EXPECT_EQ(scribbet::spliceSelection(u"a" + smiley, CFRangeMake(1, 2), u"b"), u"ab");
-    EXPECT_EQ(scribbet::spliceSelection(u"abc", CFRangeMake(3, 0), u"d"), u"abcd");
-    EXPECT_EQ(scribbet::spliceSelection(u"abc", CFRangeMake(3, 1), u"d"), std::nullopt);
-    EXPECT_EQ(scribbet::spliceSelection(u"abc", CFRangeMake(3, maxIndex), u"d"), std::nullopt);
-}
-
 TEST_F(Splice, MebibyteValue) {
     // 2^20 code units: runs of ASCII, a combining sequence and a surrogate pair.
     const std::u16string unit = u"abcde\u0301" + smiley; // 8 code units
@@ -166,105 +136,86 @@ TEST_F(Splice, MebibyteValue) {
 
     EXPECT_EQ(scribbet::encode(response), rowK);
     ASSERT_EQ(macsim::writes().size(), 2u);
-    const auto& written = std::get<std::u16string>(macsim::writes()[0].value);
-    ASSERT_EQ(written.size(), value.size() - 4096 + 1024);
-    EXPECT_EQ(written.compare(0, location, value, 0, location), 0);
-    EXPECT_EQ(written.compare(location, 1024, text), 0);
-    EXPECT_EQ(written.compare(location + 1024, std::u16string::npos, value, location + length), 0);
+    // Compared without printing: a difference would fill the log with a mebibyte.
+    EXPECT_TRUE(macsim::writes()[0].value ==
+                macsim::Value(value.substr(0, location) + text + value.substr(location + length)));
     expectWrite(1, "AXSelectedTextRange", macsim::range(location + 1024, 0));
 }
 
-// ---- Outcome rows ----------------------------------------------------------------------------
+// ---- Outcome rows H, I and J ------------------------------------------------------------------
 
-TEST_F(Splice, CapturedValueIsTheBaseAndNothingIsReadBack) {
-    macsim::element("field").attributes["AXValue"] =
-        macsim::Read::of(macsim::text("typed by the user meanwhile"));
-    const HelperResponse response = insert(u"abc", CFRangeMake(1, 1), u"X");
-    EXPECT_EQ(scribbet::encode(response), rowK);
-    expectWrite(0, "AXValue", macsim::text("aXc"));
-    EXPECT_EQ(macsim::callStrings(), (std::vector<std::string>{setValue, createRange, setCaret}));
-}
-
-struct WriteFailure {
-    AXError code;
-    std::string label;
+struct OutcomeCase {
+    std::string name;
+    AXError valueError;
+    bool caretValueFails;
+    AXError caretError;
+    std::string line;
+    std::vector<std::string> calls;
 };
 
-const WriteFailure writeFailures[] = {
-    {kAXErrorCannotComplete, "cannot_complete"},
-    {kAXErrorInvalidUIElement, "invalid_ui_element"},
-    {kAXErrorAttributeUnsupported, "attribute_unsupported"},
-    {kAXErrorFailure, "failure"},
-    {kAXErrorNotEnoughPrecision, "not_enough_precision"},
-    {static_cast<AXError>(-25215), "ax_error_-25215"},
-    {static_cast<AXError>(7), "ax_error_7"},
+std::ostream& operator<<(std::ostream& out, const OutcomeCase& c) {
+    return out << c.name;
+}
+
+const OutcomeCase outcomeCases[] = {
+    {"H_ValueWriteFailed",
+     kAXErrorCannotComplete,
+     false,
+     kAXErrorSuccess,
+     R"({"status":"set_value_failed","role":"AXTextArea","targetPid":412,"focusedPid":412,)"
+     R"("error":"cannot_complete"})",
+     {setValue}},
+    {"I_CaretValueNotMade",
+     kAXErrorSuccess,
+     true,
+     kAXErrorSuccess,
+     R"({"status":"inserted","role":"AXTextArea","targetPid":412,"focusedPid":412,)"
+     R"("selectionUpdated":false,"error":"selection_value_create_failed"})",
+     {setValue, createRange}},
+    {"J_CaretWriteFailed",
+     kAXErrorSuccess,
+     false,
+     kAXErrorAttributeUnsupported,
+     R"({"status":"inserted","role":"AXTextArea","targetPid":412,"focusedPid":412,)"
+     R"("selectionUpdated":false,"error":"attribute_unsupported"})",
+     {setValue, createRange, setCaret}},
 };
 
-TEST_F(Splice, ValueWriteFailureLeavesTheSelectionAlone) {
-    for (const WriteFailure& failure : writeFailures) {
-        SCOPED_TRACE(failure.label);
-        SetUp();
-        macsim::element("field").writeErrors["AXValue"] = failure.code;
+class SpliceOutcome : public Splice, public ::testing::WithParamInterface<OutcomeCase> {};
 
-        const HelperResponse response = insert(u"abc", CFRangeMake(0, 3), u"new");
-
-        EXPECT_EQ(scribbet::encode(response),
-                  R"({"status":"set_value_failed","role":"AXTextArea","targetPid":412,)"
-                  R"("focusedPid":412,"error":")" +
-                      failure.label + R"("})");
-        EXPECT_EQ(macsim::callStrings(), std::vector<std::string>{setValue});
-        ASSERT_EQ(macsim::writes().size(), 1u);
-        expectWrite(0, "AXValue", macsim::text("new"), failure.code);
-        EXPECT_EQ(macsim::element("field").attributes["AXValue"].value,
-                  std::optional<macsim::Value>(macsim::text("old")));
+TEST_P(SpliceOutcome, StopsWhereTheFailureShowsAndUndoesNothing) {
+    const OutcomeCase& c = GetParam();
+    // An entry refuses the write with its code, so only failing writes get one.
+    for (const auto& [attribute, code] :
+         {std::pair{"AXValue", c.valueError}, std::pair{"AXSelectedTextRange", c.caretError}}) {
+        if (code != kAXErrorSuccess) {
+            macsim::element("field").writeErrors[attribute] = code;
+        }
     }
-}
+    macsim::failures().axValueCreate = c.caretValueFails;
 
-TEST_F(Splice, CaretValueThatCannotBeMadeStillReportsInserted) {
-    macsim::failures().axValueCreate = true;
+    EXPECT_EQ(scribbet::encode(insert(u"abc", CFRangeMake(1, 1), u"XY")), c.line);
 
-    const HelperResponse response = insert(u"abc", CFRangeMake(3, 0), u"d");
-
-    EXPECT_EQ(scribbet::encode(response),
-              R"({"status":"inserted","role":"AXTextArea","targetPid":412,"focusedPid":412,)"
-              R"("selectionUpdated":false,"error":"selection_value_create_failed"})");
-    EXPECT_EQ(macsim::callStrings(), (std::vector<std::string>{setValue, createRange}));
-    ASSERT_EQ(macsim::writes().size(), 1u);
-    expectWrite(0, "AXValue", macsim::text("abcd"));
-}
-
-TEST_F(Splice, CaretWriteFailureKeepsTheValue) {
-    for (const WriteFailure& failure : writeFailures) {
-        SCOPED_TRACE(failure.label);
-        SetUp();
-        macsim::element("field").writeErrors["AXSelectedTextRange"] = failure.code;
-
-        const HelperResponse response = insert(u"abc", CFRangeMake(1, 1), u"XY");
-
-        EXPECT_EQ(scribbet::encode(response),
-                  R"({"status":"inserted","role":"AXTextArea","targetPid":412,"focusedPid":412,)"
-                  R"("selectionUpdated":false,"error":")" +
-                      failure.label + R"("})");
-        EXPECT_EQ(macsim::callStrings(),
-                  (std::vector<std::string>{setValue, createRange, setCaret}));
-        ASSERT_EQ(macsim::writes().size(), 2u);
-        expectWrite(0, "AXValue", macsim::text("aXYc"));
-        expectWrite(1, "AXSelectedTextRange", macsim::range(3, 0), failure.code);
-        // Nothing is undone.
-        EXPECT_EQ(macsim::element("field").attributes["AXValue"].value,
-                  std::optional<macsim::Value>(macsim::text("aXYc")));
+    EXPECT_EQ(macsim::callStrings(), c.calls);
+    const bool caretWritten = c.calls.size() == 3;
+    ASSERT_EQ(macsim::writes().size(), caretWritten ? 2u : 1u);
+    expectWrite(0, "AXValue", macsim::text("aXYc"), c.valueError);
+    if (caretWritten) {
+        expectWrite(1, "AXSelectedTextRange", macsim::range(3, 0), c.caretError);
     }
+    EXPECT_EQ(macsim::element("field").attributes["AXValue"].value,
+              std::optional<macsim::Value>(
+                  macsim::text(c.valueError == kAXErrorSuccess ? "aXYc" : "old")));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, SpliceOutcome, ::testing::ValuesIn(outcomeCases),
+                         [](const auto& test) { return test.param.name; });
 
 TEST_F(Splice, ResponsesCarryTheContextsFieldsOnlyWhenKnown) {
     EXPECT_EQ(scribbet::encode(insert(u"", CFRangeMake(0, 0), u"x", std::nullopt, u"AXSearchField",
                                       std::nullopt)),
               R"({"status":"inserted","subrole":"AXSearchField","targetPid":412,)"
               R"("selectionUpdated":true})");
-    EXPECT_EQ(scribbet::encode(
-                  insert(u"", CFRangeMake(1, 0), u"x", u"AXTextField\u00e9/", std::nullopt, 97)),
-              "{\"status\":\"selection_not_range\",\"role\":\"AXTextField\xc3\xa9\\/\","
-              "\"targetPid\":412,\"focusedPid\":97,\"error\":\"selection_out_of_bounds\"}");
 }
 
 } // namespace
