@@ -94,13 +94,19 @@ HelperResponse record(std::string status, pid_t targetPid, std::optional<std::st
             std::nullopt,      std::nullopt, std::move(error)};
 }
 
+// After the activation request: the first sample, whether the target came, and on a timeout
+// the application in front at the last sample.
 HelperResponse afterActivation(std::string status, pid_t targetPid,
                                std::optional<std::string> error, const Activation& activation) {
-    HelperResponse response = record(std::move(status), targetPid, std::move(error));
-    response.frontmostPidBefore = activation.frontmostPidBefore;
-    response.frontmostConfirmed = activation.confirmed;
-    response.focusedPid = activation.frontmostAtTimeout;
-    return response;
+    return {std::move(status),
+            std::nullopt,
+            std::nullopt,
+            targetPid,
+            activation.frontmostAtTimeout,
+            std::nullopt,
+            std::move(error),
+            activation.frontmostPidBefore,
+            activation.confirmed};
 }
 
 } // namespace
