@@ -1,4 +1,5 @@
 #include <macsim/child.h>
+#include <macsim/control.h>
 
 #include <cerrno>
 #include <csignal>
@@ -132,6 +133,14 @@ ChildResult runChild(const std::function<int()>& entry, const ChildOptions& opti
         result.signal = WTERMSIG(status);
     }
     return result;
+}
+
+std::string liveObjectsAndCalls() {
+    std::string out = "live " + std::to_string(liveObjects()) + "\n";
+    for (const std::string& call : callStrings()) {
+        out += call + "\n";
+    }
+    return out;
 }
 
 } // namespace macsim

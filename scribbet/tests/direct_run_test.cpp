@@ -112,13 +112,7 @@ TEST_P(DirectRun, MakesExactlyItsCallsAndReleasesEverythingBeforeTheLine) {
     ::close(fd);
     macsim::ChildOptions options;
     // Runs in the child at exit, after the result line.
-    options.report = [] {
-        std::string out = "live " + std::to_string(macsim::liveObjects()) + "\n";
-        for (const std::string& call : macsim::callStrings()) {
-            out += call + "\n";
-        }
-        return out;
-    };
+    options.report = macsim::liveObjectsAndCalls;
     const scribbet::Arguments arguments{"scribbet", std::to_string(targetPid), path};
 
     const macsim::ChildResult result =

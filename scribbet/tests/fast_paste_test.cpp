@@ -216,13 +216,7 @@ TEST(FastPasteRun, MakesExactlyItsCallsAndReleasesEverything) {
     macsim::desktop().trusted = true;
     macsim::setFrontmostTimeline({{0, targetPid}});
     macsim::ChildOptions options;
-    options.report = [] {
-        std::string out = "live " + std::to_string(macsim::liveObjects()) + "\n";
-        for (const std::string& call : macsim::callStrings()) {
-            out += call + "\n";
-        }
-        return out;
-    };
+    options.report = macsim::liveObjectsAndCalls;
     const macsim::ChildResult result = macsim::runChild(
         []() -> int {
             scribbet::run({"scribbet", "412", "--fast-paste"});

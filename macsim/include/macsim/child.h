@@ -25,4 +25,7 @@ struct ChildResult {
 
 ChildResult runChild(const std::function<int()>& entry, const ChildOptions& options = {});
 
+// A ready-made report: "live N" (objects still alive at exit), then the call log, one call a line.
+std::string liveObjectsAndCalls();
+
 } // namespace macsim
