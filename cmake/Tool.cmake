@@ -16,6 +16,8 @@ function(add_tool name)
     file(GLOB mm_sources CONFIGURE_DEPENDS ${dir}/*.mm)
   endif()
 
+  # The bridges are written for automatic reference counting, as the syntax check reads them.
+  set_source_files_properties(${mm_sources} PROPERTIES COMPILE_OPTIONS "-fobjc-arc")
   add_library(${name}_core STATIC ${sources} ${mm_sources})
   target_include_directories(${name}_core PUBLIC ${PROJECT_SOURCE_DIR})
   if(USE_MACSIM)
