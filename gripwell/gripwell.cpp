@@ -1,24 +1,14 @@
 #include "gripwell/gripwell.h"
 
-#include <cerrno>
+#include "base/cf_ptr.h"
+#include "base/line_out.h"
+
 #include <csignal>
 #include <cstdlib>
-#include <memory>
-#include <type_traits>
 #include <unistd.h>
 
 namespace gripwell {
 namespace {
-
-struct CFReleaser {
-    void operator()(CFTypeRef ref) const noexcept { CFRelease(ref); }
-};
-template <class Ref> using CFOwned = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
-
-// Create rule: takes over the +1 reference of a Create or Copy result, which may be NULL.
-template <class Ref> CFOwned<Ref> adopt(Ref ref) noexcept {
-    return CFOwned<Ref>(ref);
-}
 
 // Process-wide state. run() sets it; afterwards only the tap callback touches it, on the main
 // thread, inside CFRunLoopRun.
@@ -30,30 +20,17 @@ struct Monitor {
 };
 Monitor monitor;
 
-enum class WriteOutcome { written, readerGone, failed };
-
-// One write(2) of the whole line, unbuffered, so the host sees it at once; repeated only after a
-// signal or a partial write. Needs SIGPIPE ignored, so that a reader that has gone shows as EPIPE.
-WriteOutcome writeLine(Line line) noexcept {
-    std::string_view bytes = lineBytes(line);
-    while (!bytes.empty()) {
-        ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-        if (written > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(written));
-        } else if (written < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return written < 0 && errno == EPIPE ? WriteOutcome::readerGone : WriteOutcome::failed;
-        }
-    }
-    return WriteOutcome::written;
+// The whole line in one write(2), unbuffered, so the host sees it at once. Needs SIGPIPE ignored,
+// so that a reader that has gone shows as an outcome rather than a signal.
+base::WriteOutcome writeLine(Line line) noexcept {
+    return base::writeAll(STDOUT_FILENO, lineBytes(line)).outcome;
 }
 
 // Writes a line of the running tool. Other write failures are ignored, but once the reader has
 // gone nobody will ever see a line again: an active filter must not stay in front of every
 // keystroke of the session for nothing, so the process ends.
 void emit(Line line) noexcept {
-    if (writeLine(line) == WriteOutcome::readerGone) {
+    if (writeLine(line) == base::WriteOutcome::readerGone) {
         std::exit(0);
     }
 }
@@ -114,13 +91,13 @@ int run(const std::vector<std::string>& args) {
     monitor.hold = HoldState{flag(monitor.modifier), false};
 
     // An active filter at the head of the session's taps; the user data stays NULL.
-    auto tap =
-        adopt(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                               eventsOfInterest, &tapCallback, nullptr));
+    auto tap = base::adopt(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
+                                            kCGEventTapOptionDefault, eventsOfInterest,
+                                            &tapCallback, nullptr));
     if (!tap) {
         return failStartUp(Line::eventTapFailed, eventTapFailedStatus);
     }
-    auto source = adopt(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0));
+    auto source = base::adopt(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0));
     if (!source) {
         return failStartUp(Line::runLoopSourceFailed, runLoopSourceFailedStatus);
     }

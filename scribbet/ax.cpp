@@ -1,6 +1,6 @@
 #include "scribbet/ax.h"
 
-#include "scribbet/text.h"
+#include "base/utf.h"
 
 #include <array>
 
@@ -9,7 +9,7 @@ namespace scribbet {
 ValuePtr copyAttributeValue(AXUIElementRef element, CFStringRef attribute) {
     CFTypeRef slot = nullptr;
     const AXError error = AXUIElementCopyAttributeValue(element, attribute, &slot);
-    ValuePtr value = adopt(slot); // Copy rule: whatever landed in the slot is ours
+    ValuePtr value = base::adopt(slot); // Copy rule: whatever landed in the slot is ours
     if (error != kAXErrorSuccess) {
         return nullptr;
     }
@@ -18,7 +18,7 @@ ValuePtr copyAttributeValue(AXUIElementRef element, CFStringRef attribute) {
 
 std::optional<std::u16string> copyStringAttribute(AXUIElementRef element, CFStringRef attribute) {
     const ValuePtr value = copyAttributeValue(element, attribute);
-    return stringContents(value.get());
+    return base::stringContents(value.get());
 }
 
 ElementPtr copyElementAttribute(AXUIElementRef element, CFStringRef attribute) {

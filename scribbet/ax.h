@@ -3,7 +3,7 @@
 // all give "none"; error codes reach the result line only through axErrorLabel.
 #pragma once
 
-#include "scribbet/cf.h"
+#include "base/cf_ptr.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 
@@ -12,8 +12,8 @@
 
 namespace scribbet {
 
-using ElementPtr = CfPtr<AXUIElementRef>;
-using ValuePtr = CfPtr<CFTypeRef>;
+using ElementPtr = base::CfPtr<AXUIElementRef>;
+using ValuePtr = base::CfPtr<CFTypeRef>;
 
 // The attribute's value, owned by the caller; empty on any error code (a value left behind with
 // an error is released) and when the call succeeds without a value.

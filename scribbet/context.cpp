@@ -1,6 +1,6 @@
 #include "scribbet/context.h"
 
-#include "scribbet/text.h"
+#include "base/utf.h"
 
 #include <algorithm>
 
@@ -53,7 +53,7 @@ InsertionResolution resolveInsertionContext(AXUIElementRef from) {
     std::optional<std::u16string> focusedSubrole = copyStringAttribute(from, kAXSubroleAttribute);
 
     std::optional<ResolutionFailure> recorded; // from the highest candidate that failed so far
-    ElementPtr current = retain(from);         // the caller keeps its own reference
+    ElementPtr current = base::retain(from);   // the caller keeps its own reference
     for (int examined = 1;; ++examined) {
         std::optional<std::u16string> role = copyStringAttribute(current.get(), kAXRoleAttribute);
         std::optional<std::u16string> subrole =
@@ -64,7 +64,7 @@ InsertionResolution resolveInsertionContext(AXUIElementRef from) {
             // Copy rule: the raw value is ours; its text is copied out and the object released.
             const ValuePtr rawValue = copyAttributeValue(current.get(), kAXValueAttribute);
             hasValue = rawValue != nullptr;
-            value = stringContents(rawValue.get());
+            value = base::stringContents(rawValue.get());
         }
 
         if (isTextLikeRole(role) || value) {

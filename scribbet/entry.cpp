@@ -5,7 +5,8 @@
 #include "scribbet/fast_paste.h"
 #include "scribbet/focus.h"
 #include "scribbet/splice.h"
-#include "scribbet/text.h"
+
+#include "base/utf.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 
@@ -87,7 +88,7 @@ std::optional<std::u16string> readInputText(const Arguments& arguments) {
     if (!bytes) {
         return std::nullopt;
     }
-    std::optional<std::u16string> text = decodeUtf8(*bytes);
+    std::optional<std::u16string> text = base::utf16FromUtf8(*bytes);
     if (text && !text->empty() && text->front() == u'\uFEFF') {
         text->erase(0, 1); // byte-order mark: not part of the text
     }

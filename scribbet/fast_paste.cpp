@@ -1,8 +1,9 @@
 #include "scribbet/fast_paste.h"
 
 #include "scribbet/ax.h"
-#include "scribbet/cf.h"
 #include "scribbet/workspace.h"
+
+#include "base/cf_ptr.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreGraphics/CoreGraphics.h>
@@ -36,7 +37,7 @@ struct Activation {
 
 // Asks the target to become frontmost. The result code is not examined: the samples decide.
 void requestActivation(pid_t targetPid) {
-    const ElementPtr application = adopt(AXUIElementCreateApplication(targetPid));
+    const ElementPtr application = base::adopt(AXUIElementCreateApplication(targetPid));
     if (application != nullptr) {
         static_cast<void>(
             AXUIElementSetAttributeValue(application.get(), CFSTR("AXFrontmost"), kCFBooleanTrue));
@@ -66,15 +67,15 @@ enum class Keystroke { posted, eventCreateFailed };
 // Both events exist before either is posted, so a failure never leaves a key held down.
 Keystroke postPasteKeystroke() {
     // Not examined: without a source the events are created without one.
-    const CfPtr<CGEventSourceRef> source =
-        adopt(CGEventSourceCreate(kCGEventSourceStateHIDSystemState));
-    const CfPtr<CGEventRef> keyDown =
-        adopt(CGEventCreateKeyboardEvent(source.get(), pasteKeyCode, true));
+    const base::CfPtr<CGEventSourceRef> source =
+        base::adopt(CGEventSourceCreate(kCGEventSourceStateHIDSystemState));
+    const base::CfPtr<CGEventRef> keyDown =
+        base::adopt(CGEventCreateKeyboardEvent(source.get(), pasteKeyCode, true));
     if (keyDown == nullptr) {
         return Keystroke::eventCreateFailed;
     }
-    const CfPtr<CGEventRef> keyUp =
-        adopt(CGEventCreateKeyboardEvent(source.get(), pasteKeyCode, false));
+    const base::CfPtr<CGEventRef> keyUp =
+        base::adopt(CGEventCreateKeyboardEvent(source.get(), pasteKeyCode, false));
     if (keyUp == nullptr) {
         return Keystroke::eventCreateFailed;
     }

@@ -16,7 +16,7 @@ ElementPtr copyFocusedElement(const ElementPtr& owner) {
 
 std::optional<FocusedElement> resolveFocusedElement(pid_t targetPid) {
     // Create rule: both elements are ours and are released on every way out.
-    const ElementPtr systemWide = adopt(AXUIElementCreateSystemWide());
+    const ElementPtr systemWide = base::adopt(AXUIElementCreateSystemWide());
 
     // The system-wide focus, taken only when it belongs to the target.
     if (ElementPtr element = copyFocusedElement(systemWide)) {
@@ -28,7 +28,7 @@ std::optional<FocusedElement> resolveFocusedElement(pid_t targetPid) {
 
     // The target's own focus, whoever the platform says owns it. The application element is
     // made only now, so that a focus found above costs no second element.
-    const ElementPtr application = adopt(AXUIElementCreateApplication(targetPid));
+    const ElementPtr application = base::adopt(AXUIElementCreateApplication(targetPid));
     if (ElementPtr element = copyFocusedElement(application)) {
         const std::optional<pid_t> pid = copyElementPid(element.get());
         return FocusedElement{std::move(element), pid};

@@ -1,6 +1,8 @@
 #include "scribbet/response.h"
 
-#include <cerrno>
+#include "base/line_out.h"
+#include "base/utf.h"
+
 #include <cstdlib>
 #include <unistd.h>
 
@@ -104,21 +106,19 @@ void encodeIfPresent(std::string& out, CodingKeys key, const std::optional<bool>
     }
 }
 
-// write(2) until done; interrupted writes are resumed, any other failure ends the attempt.
-void writeAll(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
+// Whatever becomes of the write, the run ends right after it: there is nobody to tell.
+void writeOut(std::string_view bytes) {
+    static_cast<void>(base::writeAll(STDOUT_FILENO, bytes));
 }
 
 } // namespace
+
+std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    return base::utf8FromUtf16(*text);
+}
 
 std::string_view keyText(CodingKeys key) {
     return keyTexts[static_cast<std::size_t>(key)];
@@ -155,11 +155,11 @@ void emit(const HelperResponse& response) {
         line = encode(response);
     } catch (...) {
         // Out of memory while encoding: the fixed line still tells the host that the run failed.
-        writeAll(fallbackLine);
+        writeOut(fallbackLine);
         std::exit(0);
     }
-    writeAll(line);
-    writeAll("\n");
+    writeOut(line);
+    writeOut("\n");
     std::exit(0);
 }
 

@@ -30,6 +30,9 @@ struct HelperResponse {
                    std::optional<bool> frontmostConfirmed = std::nullopt);
 };
 
+// The UTF-8 of a text that may be absent, for the optional fields of the line.
+[[nodiscard]] std::optional<std::string> utf8Field(const std::optional<std::u16string>& text);
+
 // The record's key table: one key per field, in field order; each key's text is the field's name.
 enum class CodingKeys {
     status,

@@ -1,6 +1,6 @@
 #include "scribbet/splice.h"
 
-#include "scribbet/text.h"
+#include "base/cf_ptr.h"
 
 namespace scribbet {
 
@@ -17,11 +17,11 @@ bool insideValue(CFIndex n, CFRange range) {
 }
 
 // Create rule: the string is ours. NULL only when it cannot be made.
-CfPtr<CFStringRef> createString(std::u16string_view text) {
+base::CfPtr<CFStringRef> createString(std::u16string_view text) {
     static_assert(sizeof(UniChar) == sizeof(char16_t));
-    return adopt(CFStringCreateWithCharacters(kCFAllocatorDefault,
-                                              reinterpret_cast<const UniChar*>(text.data()),
-                                              static_cast<CFIndex>(text.size())));
+    return base::adopt(CFStringCreateWithCharacters(kCFAllocatorDefault,
+                                                    reinterpret_cast<const UniChar*>(text.data()),
+                                                    static_cast<CFIndex>(text.size())));
 }
 
 } // namespace
@@ -55,7 +55,7 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
                               std::move(error)};
     };
 
-    CfPtr<CFStringRef> newValue;
+    base::CfPtr<CFStringRef> newValue;
     {
         // The value captured while the context was resolved; it is not read again.
         const std::optional<std::u16string> spliced =
@@ -79,7 +79,8 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
     // In range, so the caret is at most the new value's length and cannot overflow.
     const CFRange caret =
         CFRangeMake(context.selectedRange.location + static_cast<CFIndex>(text.size()), 0);
-    const CfPtr<AXValueRef> caretValue = adopt(AXValueCreate(kAXValueTypeCFRange, &caret));
+    const base::CfPtr<AXValueRef> caretValue =
+        base::adopt(AXValueCreate(kAXValueTypeCFRange, &caret));
     if (caretValue == nullptr) {
         return respond("inserted", false, "selection_value_create_failed");
     }

@@ -1,7 +1,8 @@
 // The workspace observer on AppKit: registers for application activations on NSWorkspace's own
 // notification center and copies each activated application into a RunningApplication.
 #include "vantor/observer.h"
-#include "vantor/vantor.h"
+
+#include "base/utf.h"
 
 #import <AppKit/AppKit.h>
 #include <CoreFoundation/CoreFoundation.h>
@@ -31,14 +32,7 @@ std::optional<std::string> copyText(NSString* _Nullable text) {
     if (text == nil) {
         return std::nullopt;
     }
-    CFStringRef string = (__bridge CFStringRef)text;
-    CFIndex length = CFStringGetLength(string);
-    std::u16string units(static_cast<std::size_t>(length), u'\0');
-    if (length > 0) {
-        CFStringGetCharacters(string, CFRangeMake(0, length),
-                              reinterpret_cast<UniChar*>(units.data()));
-    }
-    return vantor::utf8FromUtf16(units);
+    return base::utf8FromUtf16(base::stringUnits((__bridge CFStringRef)text));
 }
 
 vantor::RunningApplication copyProperties(NSRunningApplication* application) {

@@ -1,9 +1,10 @@
 #include "vantor/vantor.h"
 
-#include <cerrno>
+#include "base/line_out.h"
+
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace vantor {
 namespace {
@@ -13,24 +14,6 @@ namespace {
 void appendField(std::string& line, std::string_view text) {
     for (char c : text) {
         line += (c == '\n' || c == '\r') ? ' ' : c;
-    }
-}
-
-void appendCodePoint(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
 
@@ -56,18 +39,13 @@ std::optional<std::string> activationLine(const RunningApplication& application)
 }
 
 void emit(std::string_view line) {
-    // The line and its line feed go to stdio in one call and leave it in one flush.
+    // The line and its line feed leave in one write(2), unbuffered, so the host sees the line at
+    // once and never half of it before the rest.
     std::string record(line);
     record += '\n';
-    errno = 0;
-    bool written = std::fwrite(record.data(), 1, record.size(), stdout) == record.size();
-    written = std::fflush(stdout) == 0 && written;
-    if (!written) {
-        // SIGPIPE is ignored (see run), so a reader that has gone shows as EPIPE.
-        if (errno == EPIPE) {
-            std::exit(0);
-        }
-        std::clearerr(stdout);
+    // SIGPIPE is ignored (see run), so a reader that has gone shows as an outcome.
+    if (base::writeAll(STDOUT_FILENO, record).outcome == base::WriteOutcome::readerGone) {
+        std::exit(0);
     }
 }
 
@@ -75,24 +53,6 @@ void handleActivation(const RunningApplication& application) {
     if (auto line = activationLine(application)) {
         emit(*line);
     }
-}
-
-std::string utf8FromUtf16(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t code = units[i];
-        bool high = code >= 0xD800 && code <= 0xDBFF;
-        bool low = code >= 0xDC00 && code <= 0xDFFF;
-        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (high || low) {
-            code = 0xFFFD;
-        }
-        appendCodePoint(out, code);
-    }
-    return out;
 }
 
 int run(const std::vector<std::string>& /*args*/) {

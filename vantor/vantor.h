@@ -17,17 +17,13 @@ namespace vantor {
 // split its line nor forge another; "|" is kept as it is.
 [[nodiscard]] std::optional<std::string> activationLine(const RunningApplication& application);
 
-// Writes `line` and a line feed to standard output and flushes at once. When the write fails
+// Writes `line` and a line feed to standard output in one unbuffered write. When the write fails
 // because standard output's reader has gone, the process ends with status 0: nobody is left to
-// tell. Other write failures are ignored; stdio keeps what it could not write for the next flush.
+// tell. Other write failures are ignored, and what could not be written is dropped.
 void emit(std::string_view line);
 
 // Writes the activation line for `application`, if it has one.
 void handleActivation(const RunningApplication& application);
-
-// UTF-8 for UTF-16 code units as the platform's strings hold them; an unpaired surrogate becomes
-// U+FFFD. Embedded U+0000 is kept.
-[[nodiscard]] std::string utf8FromUtf16(std::u16string_view units);
 
 // The whole tool: writes "ready", registers the observer and serves the main run loop; returns
 // 0 if the run loop ever returns. The arguments are not read.

@@ -43,7 +43,7 @@ void contextResolutionAndSplice(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         buildDesktop(value);
-        scribbet::ElementPtr focused = scribbet::adopt(
+        scribbet::ElementPtr focused = base::adopt(
             static_cast<AXUIElementRef>(macsim::createObject(macsim::ElementValue{"area"})));
         state.ResumeTiming();
 

@@ -18,8 +18,8 @@ protected:
         macsim::reset();
         macsim::desktop().trusted = true;
         macsim::element("other");
-        element_ =
-            adopt(static_cast<AXUIElementRef>(macsim::createObject(macsim::ElementValue{"field"})));
+        element_ = base::adopt(
+            static_cast<AXUIElementRef>(macsim::createObject(macsim::ElementValue{"field"})));
     }
     void TearDown() override {
         element_.reset();
@@ -100,7 +100,7 @@ TEST_F(Wrappers, ParseSelectedTextRange) {
         {"string", macsim::text("6,5"), nullopt},
     };
     for (const auto& c : cases) {
-        const ValuePtr value = adopt(macsim::createObject(c.value));
+        const ValuePtr value = base::adopt(macsim::createObject(c.value));
         const auto range = parseSelectedTextRange(value.get());
         ASSERT_EQ(range.has_value(), c.expected.has_value()) << c.name;
         if (range) {

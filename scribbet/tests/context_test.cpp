@@ -89,7 +89,7 @@ protected:
     // failure nothing.
     static InsertionResolution resolveFrom(const std::string& name) {
         scribbet::ElementPtr focused =
-            scribbet::adopt(static_cast<AXUIElementRef>(macsim::createObject(ElementValue{name})));
+            base::adopt(static_cast<AXUIElementRef>(macsim::createObject(ElementValue{name})));
         InsertionResolution result = scribbet::resolveInsertionContext(focused.get());
         const auto* context = std::get_if<TextInsertionContext>(&result);
         const bool keepsFocused = context != nullptr && context->element.get() == focused.get();

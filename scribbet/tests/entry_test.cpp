@@ -72,7 +72,8 @@ private:
     std::vector<std::string> paths_;
 };
 
-TEST_F(TextFile, DecodesStrictUtf8) {
+// Decoding is strict (the base library's tests hold the variants); a leading mark is dropped.
+TEST_F(TextFile, DecodedTextWithoutALeadingByteOrderMark) {
     struct Case {
         const char* name;
         std::string bytes;
@@ -80,21 +81,9 @@ TEST_F(TextFile, DecodesStrictUtf8) {
     };
     const Case cases[] = {
         {"empty", "", u""},
-        {"white space and line ends kept", "  a\r\n", u"  a\r\n"},
-        {"two-byte", "caf\xc3\xa9", u"caf\u00e9"},
-        {"combining kept as is", "e\xcc\x81", u"e\u0301"},
-        {"outside the BMP", "\xf0\x9f\x98\x80", u"\U0001F600"},
-        {"largest scalar", "\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
         {"byte-order mark dropped", "\xef\xbb\xbfhi", u"hi"},
         {"only the first mark dropped", "\xef\xbb\xbf\xef\xbb\xbf", u"\uFEFF"},
-        {"nul byte", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-        {"overlong slash", "\xc0\xaf", nullopt},
-        {"overlong three-byte", "\xe0\x80\xaf", nullopt},
-        {"encoded surrogate", "\xed\xa0\x80", nullopt},
-        {"above U+10FFFF", "\xf4\x90\x80\x80", nullopt},
-        {"truncated", "ab\xe2\x82", nullopt},
-        {"stray continuation", "a\x80", nullopt},
-        {"invalid lead", "\xff", nullopt},
+        {"not UTF-8", "a\x80", nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(readInputText({"scribbet", "1", write(c.bytes)}), c.text) << c.name;

@@ -33,9 +33,9 @@ protected:
                                  std::optional<std::u16string> role = u"AXTextArea",
                                  std::optional<std::u16string> subrole = std::nullopt,
                                  std::optional<pid_t> focusedPid = targetPid) {
-        TextInsertionContext context{scribbet::adopt(static_cast<AXUIElementRef>(
-                                         macsim::createObject(ElementValue{"field"}))),
-                                     std::move(role), std::move(subrole), std::move(value), range};
+        TextInsertionContext context{
+            base::adopt(static_cast<AXUIElementRef>(macsim::createObject(ElementValue{"field"}))),
+            std::move(role), std::move(subrole), std::move(value), range};
         HelperResponse response =
             scribbet::runDirectInsertion(std::move(context), text, targetPid, focusedPid);
         EXPECT_EQ(macsim::liveObjects(), 0u)

@@ -5,7 +5,6 @@
 #include <climits>
 #include <optional>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -48,21 +47,6 @@ TEST(ActivationLine, Builds) {
     };
     for (const Row& row : rows) {
         EXPECT_EQ(vantor::activationLine(row.application), row.line) << row.what;
-    }
-}
-
-TEST(Utf8FromUtf16, EncodesAndRepairsAtEachBoundary) {
-    const std::pair<std::u16string, std::string> rows[] = {
-        {u"\u007F\u0080", "\x7F\xC2\x80"},
-        {u"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80"},
-        {u"\uFFFF", "\xEF\xBF\xBF"},
-        {u"\U0001D11E", "\xF0\x9D\x84\x9E"},
-        {std::u16string(1, char16_t(0xD834)), "\xEF\xBF\xBD"},
-        {std::u16string({char16_t(0xD834), u'x'}), "\xEF\xBF\xBDx"},
-        {std::u16string({char16_t(0xDD1E), char16_t(0xD834)}), "\xEF\xBF\xBD\xEF\xBF\xBD"},
-    };
-    for (const auto& [units, utf8] : rows) {
-        EXPECT_EQ(vantor::utf8FromUtf16(units), utf8) << ::testing::PrintToString(utf8);
     }
 }
 

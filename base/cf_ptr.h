@@ -8,25 +8,26 @@
 #include <memory>
 #include <type_traits>
 
-namespace scribbet {
+namespace base {
 
+// Releases a non-NULL reference; unique_ptr never calls it for NULL.
 struct CfReleaser {
-    void operator()(CFTypeRef ref) const { CFRelease(ref); }
+    void operator()(CFTypeRef ref) const noexcept { CFRelease(ref); }
 };
 
 template <class Ref> using CfPtr = std::unique_ptr<std::remove_pointer_t<Ref>, CfReleaser>;
 
 // Takes over a reference returned under the Create or Copy rule. NULL gives an empty pointer.
-template <class Ref> [[nodiscard]] CfPtr<Ref> adopt(Ref ref) {
+template <class Ref> [[nodiscard]] CfPtr<Ref> adopt(Ref ref) noexcept {
     return CfPtr<Ref>(ref);
 }
 
 // Takes a reference of our own on a borrowed object. NULL gives an empty pointer.
-template <class Ref> [[nodiscard]] CfPtr<Ref> retain(Ref ref) {
+template <class Ref> [[nodiscard]] CfPtr<Ref> retain(Ref ref) noexcept {
     if (ref != nullptr) {
         CFRetain(ref);
     }
     return CfPtr<Ref>(ref);
 }
 
-} // namespace scribbet
+} // namespace base
