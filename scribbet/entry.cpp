@@ -98,56 +98,39 @@ std::optional<std::u16string> readInputText(const Arguments& arguments) {
 HelperResponse respond(const Arguments& arguments) {
     const std::optional<pid_t> targetPid = parseTargetPid(arguments);
     if (!targetPid) {
-        return {"invalid_target_pid",
-                std::nullopt,
-                std::nullopt,
-                std::nullopt,
-                std::nullopt,
-                std::nullopt,
-                "missing_or_invalid_pid"};
+        HelperResponse response("invalid_target_pid");
+        response.error = "missing_or_invalid_pid";
+        return response;
     }
     if (arguments.size() >= 3 && arguments[2] == fastPasteSwitch) {
         return runFastPaste(*targetPid);
     }
     const std::optional<std::u16string> text = readInputText(arguments);
     if (!text) {
-        return {"unexpected_error", std::nullopt, std::nullopt,      targetPid,
-                std::nullopt,       std::nullopt, "text_read_failed"};
+        return targetOutcome("unexpected_error", *targetPid, "text_read_failed");
     }
     if (!AXIsProcessTrusted()) {
-        return {"accessibility_not_trusted",
-                std::nullopt,
-                std::nullopt,
-                targetPid,
-                std::nullopt,
-                std::nullopt,
-                "accessibility_not_trusted"};
+        return targetOutcome("accessibility_not_trusted", *targetPid, "accessibility_not_trusted");
     }
     std::optional<FocusedElement> focused = resolveFocusedElement(*targetPid);
     if (!focused) {
-        return {"no_focused_element", std::nullopt, std::nullopt, targetPid,
-                std::nullopt,         std::nullopt, std::nullopt};
+        return targetOutcome("no_focused_element", *targetPid, std::nullopt);
     }
     const std::optional<pid_t> focusedPid = focused->focusedPid;
     if (focusedPid && *focusedPid != *targetPid) {
-        // Another process has the focus: report what it is, and touch nothing.
-        std::optional<std::string> role =
-            utf8Field(copyStringAttribute(focused->element.get(), CFSTR("AXRole")));
-        std::optional<std::string> subrole =
-            utf8Field(copyStringAttribute(focused->element.get(), CFSTR("AXSubrole")));
-        return {"target_mismatch", std::move(role), std::move(subrole), targetPid,
-                focusedPid,        std::nullopt,    std::nullopt};
+        // Another process has the focus: report what it is, and touch nothing. The role is read
+        // before the subrole.
+        const std::optional<std::u16string> role =
+            copyStringAttribute(focused->element.get(), CFSTR("AXRole"));
+        const std::optional<std::u16string> subrole =
+            copyStringAttribute(focused->element.get(), CFSTR("AXSubrole"));
+        return elementOutcome("target_mismatch", role, subrole, *targetPid, focusedPid);
     }
     InsertionResolution resolution = resolveInsertionContext(focused->element.get());
     focused.reset(); // the context holds a reference of its own
     if (auto* failure = std::get_if<ResolutionFailure>(&resolution)) {
-        return {failure->status,
-                utf8Field(failure->role),
-                utf8Field(failure->subrole),
-                targetPid,
-                focusedPid,
-                std::nullopt,
-                std::nullopt};
+        return elementOutcome(failure->status, failure->role, failure->subrole, *targetPid,
+                              focusedPid);
     }
     return runDirectInsertion(std::get<TextInsertionContext>(std::move(resolution)), *text,
                               *targetPid, focusedPid);

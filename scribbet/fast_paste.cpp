@@ -89,32 +89,23 @@ Keystroke postPasteKeystroke() {
     return Keystroke::posted;
 }
 
-// The fields every record of this mode has; role, subrole and selectionUpdated never appear.
-HelperResponse record(std::string status, pid_t targetPid, std::optional<std::string> error) {
-    return {std::move(status), std::nullopt, std::nullopt,    targetPid,
-            std::nullopt,      std::nullopt, std::move(error)};
-}
-
 // After the activation request: the first sample, whether the target came, and on a timeout
-// the application in front at the last sample.
+// the application in front at the last sample. Role, subrole and selectionUpdated never appear in
+// this mode.
 HelperResponse afterActivation(std::string status, pid_t targetPid,
                                std::optional<std::string> error, const Activation& activation) {
-    return {std::move(status),
-            std::nullopt,
-            std::nullopt,
-            targetPid,
-            activation.frontmostAtTimeout,
-            std::nullopt,
-            std::move(error),
-            activation.frontmostPidBefore,
-            activation.confirmed};
+    HelperResponse response = targetOutcome(std::move(status), targetPid, std::move(error));
+    response.focusedPid = activation.frontmostAtTimeout;
+    response.frontmostPidBefore = activation.frontmostPidBefore;
+    response.frontmostConfirmed = activation.confirmed;
+    return response;
 }
 
 } // namespace
 
 HelperResponse runFastPaste(pid_t targetPid) {
     if (!AXIsProcessTrusted()) {
-        return record("accessibility_not_trusted", targetPid, "accessibility_not_trusted");
+        return targetOutcome("accessibility_not_trusted", targetPid, "accessibility_not_trusted");
     }
     requestActivation(targetPid);
     const Activation activation = awaitFrontmost(targetPid);

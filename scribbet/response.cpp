@@ -8,19 +8,6 @@
 
 namespace scribbet {
 
-HelperResponse::HelperResponse(std::string givenStatus, std::optional<std::string> givenRole,
-                               std::optional<std::string> givenSubrole,
-                               std::optional<pid_t> givenTargetPid,
-                               std::optional<pid_t> givenFocusedPid,
-                               std::optional<bool> givenSelectionUpdated,
-                               std::optional<std::string> givenError,
-                               std::optional<pid_t> givenFrontmostPidBefore,
-                               std::optional<bool> givenFrontmostConfirmed)
-    : status(std::move(givenStatus)), role(std::move(givenRole)), subrole(std::move(givenSubrole)),
-      targetPid(givenTargetPid), focusedPid(givenFocusedPid),
-      selectionUpdated(givenSelectionUpdated), error(std::move(givenError)),
-      frontmostPidBefore(givenFrontmostPidBefore), frontmostConfirmed(givenFrontmostConfirmed) {}
-
 namespace {
 
 constexpr std::string_view keyTexts[] = {"status",
@@ -112,6 +99,25 @@ void writeOut(std::string_view bytes) {
 }
 
 } // namespace
+
+HelperResponse targetOutcome(std::string status, pid_t targetPid,
+                             std::optional<std::string> error) {
+    HelperResponse response(std::move(status));
+    response.targetPid = targetPid;
+    response.error = std::move(error);
+    return response;
+}
+
+HelperResponse elementOutcome(std::string status, const std::optional<std::u16string>& role,
+                              const std::optional<std::u16string>& subrole, pid_t targetPid,
+                              std::optional<pid_t> focusedPid) {
+    HelperResponse response(std::move(status));
+    response.role = utf8Field(role);
+    response.subrole = utf8Field(subrole);
+    response.targetPid = targetPid;
+    response.focusedPid = focusedPid;
+    return response;
+}
 
 std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) {
     if (!text) {

@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace scribbet {
 
-// Texts are UTF-8. Fields are encoded in declaration order; absent fields are left out.
+// Texts are UTF-8. Fields are encoded in declaration order; absent fields are left out. Every field
+// but the status starts absent, and the places that build a record set the others by name.
 struct HelperResponse {
     std::string status;
     std::optional<std::string> role;
@@ -22,13 +24,19 @@ struct HelperResponse {
     std::optional<pid_t> frontmostPidBefore;
     std::optional<bool> frontmostConfirmed;
 
-    HelperResponse(std::string status, std::optional<std::string> role,
-                   std::optional<std::string> subrole, std::optional<pid_t> targetPid,
-                   std::optional<pid_t> focusedPid, std::optional<bool> selectionUpdated,
-                   std::optional<std::string> error,
-                   std::optional<pid_t> frontmostPidBefore = std::nullopt,
-                   std::optional<bool> frontmostConfirmed = std::nullopt);
+    explicit HelperResponse(std::string givenStatus) : status(std::move(givenStatus)) {}
 };
+
+// An outcome decided before any element is looked at: the target pid and an error word only.
+[[nodiscard]] HelperResponse targetOutcome(std::string status, pid_t targetPid,
+                                           std::optional<std::string> error);
+
+// An outcome about one element: its role and subrole as read (each when known), the target pid
+// and the owner of the focused element (when known).
+[[nodiscard]] HelperResponse elementOutcome(std::string status,
+                                            const std::optional<std::u16string>& role,
+                                            const std::optional<std::u16string>& subrole,
+                                            pid_t targetPid, std::optional<pid_t> focusedPid);
 
 // The UTF-8 of a text that may be absent, for the optional fields of the line.
 [[nodiscard]] std::optional<std::string> utf8Field(const std::optional<std::u16string>& text);

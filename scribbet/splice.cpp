@@ -46,13 +46,11 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
     const ElementPtr element = std::move(context.element); // released on every way out
     const auto respond = [&](std::string status, std::optional<bool> selectionUpdated,
                              std::optional<std::string> error) {
-        return HelperResponse{std::move(status),
-                              utf8Field(context.role),
-                              utf8Field(context.subrole),
-                              targetPid,
-                              focusedPid,
-                              selectionUpdated,
-                              std::move(error)};
+        HelperResponse response =
+            elementOutcome(std::move(status), context.role, context.subrole, targetPid, focusedPid);
+        response.selectionUpdated = selectionUpdated;
+        response.error = std::move(error);
+        return response;
     };
 
     base::CfPtr<CFStringRef> newValue;
