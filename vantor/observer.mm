@@ -22,7 +22,8 @@ NSRunningApplication* _Nullable activatedApplication(NSNotification* note) {
     if (value == nil || ![value isKindOfClass:[NSRunningApplication class]]) {
         return nil;
     }
-    return (NSRunningApplication*)value;
+    NSRunningApplication* application = value;
+    return application;
 }
 
 // The text of an NSString as UTF-8, nil as nothing. Read as UTF-16 units through the toll-free
@@ -48,18 +49,21 @@ vantor::RunningApplication copyProperties(NSRunningApplication* application) {
 
 namespace vantor {
 
-// The center keeps the observer for the life of the process; its token is not needed.
+// The center keeps the observer for the life of the process; its token is not needed. Called
+// before the run loop runs, so no pool would take the objects made here without one of its own.
 void observeActivations(ActivationHandler handler) {
-    NSNotificationCenter* center = [NSWorkspace sharedWorkspace].notificationCenter;
-    [center addObserverForName:NSWorkspaceDidActivateApplicationNotification
-                        object:nil
-                         queue:[NSOperationQueue mainQueue]
-                    usingBlock:^(NSNotification* note) {
-                      NSRunningApplication* application = activatedApplication(note);
-                      if (application != nil) {
-                          handler(copyProperties(application));
-                      }
-                    }];
+    @autoreleasepool {
+        NSNotificationCenter* center = [NSWorkspace sharedWorkspace].notificationCenter;
+        [center addObserverForName:NSWorkspaceDidActivateApplicationNotification
+                            object:nil
+                             queue:[NSOperationQueue mainQueue]
+                        usingBlock:^(NSNotification* note) {
+                          NSRunningApplication* application = activatedApplication(note);
+                          if (application != nil) {
+                              handler(copyProperties(application));
+                          }
+                        }];
+    }
 }
 
 void runMainRunLoop() {
