@@ -28,7 +28,7 @@ Calls operator+(Calls a, const Calls& b) {
     return a;
 }
 
-// Step 1: the focused element's role and subrole, read before the walk.
+// The focused element's role and subrole, read before the walk begins.
 Calls focusedReads(const std::string& name) {
     return {read(name, "AXRole"), read(name, "AXSubrole")};
 }
