@@ -1,9 +1,10 @@
 // Whole writes to real pipes: each outcome, the count of what went out before a non-blocking
-// descriptor filled up, and a write that signals keep interrupting.
+// pipe filled up, and a write that signals keep interrupting.
 #include "base/line_out.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -17,36 +18,22 @@ namespace {
 
 using base::WriteOutcome;
 
+// Both ends of a new pipe, closed again at the end of the test.
 struct Pipe {
-    int read = -1;
-    int write = -1;
-    Pipe() {
-        int ends[2];
-        EXPECT_EQ(::pipe(ends), 0);
-        read = ends[0];
-        write = ends[1];
-    }
+    std::array<int, 2> ends{-1, -1};
+    Pipe() { EXPECT_EQ(::pipe(ends.data()), 0); }
     ~Pipe() {
-        closeRead();
-        closeWrite();
-    }
-    void closeRead() {
-        if (read >= 0) {
-            ::close(read);
-            read = -1;
+        for (int end : ends) {
+            ::close(end);
         }
     }
-    void closeWrite() {
-        if (write >= 0) {
-            ::close(write);
-            write = -1;
-        }
-    }
+    int read() const { return ends[0]; }
+    int write() const { return ends[1]; }
     std::string drain() const {
-        ::fcntl(read, F_SETFL, O_NONBLOCK);
+        ::fcntl(read(), F_SETFL, O_NONBLOCK);
         std::string out;
         char chunk[65536];
-        for (ssize_t n; (n = ::read(read, chunk, sizeof chunk)) > 0;) {
+        for (ssize_t n; (n = ::read(read(), chunk, sizeof chunk)) > 0;) {
             out.append(chunk, static_cast<std::size_t>(n));
         }
         return out;
@@ -63,34 +50,20 @@ std::string pattern(std::size_t size) {
 
 TEST(WriteAll, EachOutcome) {
     const auto previous = std::signal(SIGPIPE, SIG_IGN);
-    {
-        Pipe pipe;
-        const base::WriteResult result = base::writeAll(pipe.write, "ready\n");
-        EXPECT_EQ(result.outcome, WriteOutcome::written);
-        EXPECT_EQ(result.bytesWritten, 6u);
-        EXPECT_EQ(pipe.drain(), "ready\n");
-    }
-    {
-        Pipe pipe;
-        pipe.closeRead();
-        const base::WriteResult result = base::writeAll(pipe.write, "up\n");
-        EXPECT_EQ(result.outcome, WriteOutcome::readerGone);
-        EXPECT_EQ(result.bytesWritten, 0u);
-    }
-    {
-        Pipe pipe; // the reading end cannot be written: EBADF
-        EXPECT_EQ(base::writeAll(pipe.read, "up\n").outcome, WriteOutcome::failed);
-    }
-    {
-        // More than a pipe holds: the first write goes out in part, the next would block.
-        Pipe pipe;
-        ::fcntl(pipe.write, F_SETFL, O_NONBLOCK);
-        const std::string bytes = pattern(1 << 20);
-        const base::WriteResult result = base::writeAll(pipe.write, bytes);
-        EXPECT_EQ(result.outcome, WriteOutcome::wouldBlock);
-        EXPECT_GT(result.bytesWritten, 0u);
-        EXPECT_EQ(pipe.drain(), bytes.substr(0, result.bytesWritten));
-    }
+    Pipe open, gone, full;
+    EXPECT_EQ(base::writeAll(open.write(), "ready\n").outcome, WriteOutcome::written);
+    EXPECT_EQ(open.drain(), "ready\n");
+    ::close(gone.ends[0]);
+    gone.ends[0] = -1;
+    EXPECT_EQ(base::writeAll(gone.write(), "up\n").outcome, WriteOutcome::readerGone);
+    EXPECT_EQ(base::writeAll(open.read(), "up\n").outcome, WriteOutcome::failed); // EBADF
+    // More than a pipe holds: the first write goes out in part, the next one would block.
+    ::fcntl(full.write(), F_SETFL, O_NONBLOCK);
+    const std::string bytes = pattern(1 << 20);
+    const base::WriteResult result = base::writeAll(full.write(), bytes);
+    EXPECT_EQ(result.outcome, WriteOutcome::wouldBlock);
+    EXPECT_GT(result.bytesWritten, 0u);
+    EXPECT_TRUE(full.drain() == bytes.substr(0, result.bytesWritten));
     std::signal(SIGPIPE, previous);
 }
 
@@ -121,15 +94,16 @@ TEST(WriteAll, ResumesAfterPartialWritesAndInterruptions) {
                        std::chrono::steady_clock::now() < deadline) {
                 }
             }
-            const ssize_t n = ::read(pipe.read, chunk, sizeof chunk);
+            const ssize_t n = ::read(pipe.read(), chunk, sizeof chunk);
             if (n <= 0) {
                 break;
             }
             received.append(chunk, static_cast<std::size_t>(n));
         }
     });
-    const base::WriteResult result = base::writeAll(pipe.write, bytes);
-    pipe.closeWrite(); // a writer that gave up early leaves the reader at the end of the data
+    const base::WriteResult result = base::writeAll(pipe.write(), bytes);
+    ::close(pipe.ends[1]); // a writer that gave up early leaves the reader at the end of the data
+    pipe.ends[1] = -1;
     reader.join();
     ::sigaction(SIGUSR1, &previous, nullptr);
 

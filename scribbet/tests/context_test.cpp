@@ -128,9 +128,6 @@ TEST_F(ContextResolution, FocusedTextFieldIsItsOwnContextAndItsParentIsNeverRead
     EXPECT_EQ(nameOf(context->element.get()), "field");
     EXPECT_EQ(context->role, u"AXTextField");
     EXPECT_EQ(context->subrole, u"AXSearchField");
-    EXPECT_EQ(context->value, u"Hello world");
-    EXPECT_EQ(context->selectedRange.location, 6);
-    EXPECT_EQ(context->selectedRange.length, 5);
     EXPECT_EQ(macsim::callStrings(), focusedReads("field") + passing("field"));
 }
 

@@ -54,14 +54,6 @@ std::ostream& operator<<(std::ostream& out, const FocusCase& c) {
 }
 
 const FocusCase focusCases[] = {
-    {"TargetFocusFoundSystemWide",
-     [] {
-         systemWideFocus(focusOn("field", PidOutcome::of(targetPid)));
-         appFocus(focusOn("other", PidOutcome::of(targetPid)));
-     },
-     "field",
-     targetPid,
-     {createSystemWide, readSystemWide, pidOf("field")}},
     {"TargetsOwnFocusIsTakenWithItsPidUncompared",
      [] {
          systemWideFocus(focusOn("browser", PidOutcome::of(97)));
@@ -70,12 +62,6 @@ const FocusCase focusCases[] = {
      "sheet",
      98,
      {createSystemWide, readSystemWide, pidOf("browser"), createApp, readApp, pidOf("sheet")}},
-    {"SystemWideElsewhereTargetReportsNone",
-     [] {
-         systemWideFocus(focusOn("browser", PidOutcome::of(97)));
-         appFocus(Read::none());
-     },
-     "browser", 97, thirdTry("browser", "browser")},
     {"SystemWidePidZeroNeverMatches", [] { systemWideFocus(focusOn("field", PidOutcome::of(0))); },
      "field", std::nullopt, thirdTry("field", "field")},
     {"SystemWideNegativePidNeverMatches",
@@ -84,14 +70,6 @@ const FocusCase focusCases[] = {
     {"SystemWideTargetPidWithFailingQueryIsNotTaken",
      [] { systemWideFocus(focusOn("field", PidOutcome::error(kAXErrorFailure, targetPid))); },
      "field", std::nullopt, thirdTry("field", "field")},
-    {"NothingFound",
-     [] {
-         systemWideFocus(Read::error(kAXErrorNoValue));
-         appFocus(Read::error(kAXErrorNoValue));
-     },
-     std::nullopt,
-     std::nullopt,
-     {createSystemWide, readSystemWide, createApp, readApp, readSystemWide}},
     {"ThirdTryReadsTheSystemWideFocusAfresh",
      [] {
          systemWideFocus(focusOn("browser", PidOutcome::of(97)));
