@@ -103,6 +103,16 @@ TEST_F(FastPaste, TargetFoundInTheWaitDuringWhichTheDeadlinePassesIsHonoured) {
     EXPECT_EQ(macsim::frontmostQueryCount(), 21u);
 }
 
+// The 0.3 s are counted from after the first sample: a slow first sample does not eat into them.
+TEST_F(FastPaste, DeadlineStartsAfterTheFirstSample) {
+    macsim::onCall("frontmostApplication", 1, [] { macsim::advanceNanos(100 * ms); });
+    macsim::setFrontmostTimeline({{0, otherPid}, {350 * ms, targetPid}});
+    EXPECT_EQ(
+        run(),
+        R"({"status":"inserted","targetPid":412,"frontmostPidBefore":77,"frontmostConfirmed":true})");
+    EXPECT_EQ(macsim::frontmostQueryTimes().back(), 355 * ms);
+}
+
 TEST_F(FastPaste, KeyDownNotCreatedPostsNothingAndMakesNoKeyUp) {
     macsim::failures().keyDownCreate = true;
     macsim::setFrontmostTimeline({{0, targetPid}});
