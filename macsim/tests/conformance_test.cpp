@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 // Declarations, widths and constant values are pinned at compile time in sdk_conformance.cpp.
@@ -33,12 +35,30 @@ TEST_F(Ownership, CreateAndCopyResultsAreOwnedOnce) {
 
 TEST_F(Ownership, GetRuleAndConstantsAreNotCounted) {
     CFStringRef literal = CFSTR("AXValue");
-    EXPECT_EQ(literal, CFSTR("AXValue"));
     CFRetain(literal);
     CFRelease(literal);
     CFRelease(literal);
     CFRelease(kCFBooleanTrue);
     EXPECT_EQ(macsim::liveObjects(), 0u);
+}
+
+std::u16string contents(CFStringRef string) {
+    std::u16string out(static_cast<std::size_t>(CFStringGetLength(string)), u'\0');
+    CFStringGetCharacters(string, CFRangeMake(0, static_cast<CFIndex>(out.size())),
+                          reinterpret_cast<UniChar*>(out.data()));
+    return out;
+}
+
+// A Mac does not promise that equal literals are one object. Here they never are when written
+// at two places, even as the same attribute constant, so that code comparing strings by pointer
+// fails its tests instead of passing by luck; one place gives one object every time.
+TEST_F(Ownership, ConstantStringsAreOnePerPlaceWritten) {
+    const auto valueAttribute = [] { return kAXValueAttribute; };
+    EXPECT_EQ(valueAttribute(), valueAttribute());
+    EXPECT_NE(valueAttribute(), kAXValueAttribute);
+    EXPECT_NE(CFSTR("AXValue"), CFSTR("AXValue"));
+    EXPECT_EQ(contents(valueAttribute()), contents(kAXValueAttribute));
+    EXPECT_EQ(contents(kAXValueAttribute), u"AXValue");
 }
 
 TEST_F(Ownership, StringsCountUtf16Units) {
