@@ -33,7 +33,6 @@ struct Registry {
     }
     std::unordered_map<const void*, Object*> statics;
     std::unordered_map<const void*, std::unique_ptr<Object>> objects;
-    std::unordered_map<std::string, StringObject*> interned;
     uint64_t nextSerial = 1;
 };
 
@@ -179,17 +178,9 @@ void logCall(const char* function, std::string target, std::string attribute) {
     }
 }
 
-StringObject* internString(std::string_view utf8Text) {
-    std::string key(utf8Text);
-    auto& interned = registry().interned;
-    auto found = interned.find(key);
-    if (found != interned.end()) {
-        return found->second;
-    }
-    auto* object =
-        static_cast<StringObject*>(immortalObject(std::make_unique<StringObject>(utf16(key))));
-    interned.emplace(key, object);
-    return object;
+StringObject* constantString(std::string_view utf8Text) {
+    return static_cast<StringObject*>(
+        immortalObject(std::make_unique<StringObject>(utf16(utf8Text))));
 }
 
 std::u16string stringText(CFStringRef ref, const char* function) {
@@ -571,7 +562,7 @@ CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encod
 }
 
 CFStringRef __CFStringMakeConstantString(const char* cStr) {
-    return toRef<CFStringRef>(internString(cStr));
+    return toRef<CFStringRef>(constantString(cStr));
 }
 
 } // extern "C"

@@ -36,7 +36,7 @@ void CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
     eventObject(event, "CGEventSetFlags")->flags = flags;
 }
 
-int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field) {
+long long CGEventGetIntegerValueField(CGEventRef event, CGEventField field) {
     EventObject* object = eventObject(event, "CGEventGetIntegerValueField");
     switch (field) {
     case kCGKeyboardEventKeycode:

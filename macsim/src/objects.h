@@ -132,7 +132,8 @@ template <class Ref> Ref toRef(Object* object) {
 // Appends to the call log and runs the hooks registered for this call.
 void logCall(const char* function, std::string target = {}, std::string attribute = {});
 
-StringObject* internString(std::string_view utf8);
+// A new immortal string: a constant that nobody owns.
+StringObject* constantString(std::string_view utf8);
 std::u16string stringText(CFStringRef ref, const char* function);
 
 } // namespace macsim::detail

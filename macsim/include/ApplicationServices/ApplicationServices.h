@@ -65,6 +65,13 @@ static const UInt32 kAXValueAXErrorType = 5;
 #define kAXFrontmostAttribute CFSTR("AXFrontmost")
 #define kAXFocusedUIElementAttribute CFSTR("AXFocusedUIElement")
 
+#define kAXComboBoxRole CFSTR("AXComboBox")
+#define kAXTextFieldRole CFSTR("AXTextField")
+#define kAXTextAreaRole CFSTR("AXTextArea")
+// Secure and search fields are subroles of AXTextField; the SDK has no role constant for them.
+#define kAXSecureTextFieldSubrole CFSTR("AXSecureTextField")
+#define kAXSearchFieldSubrole CFSTR("AXSearchField")
+
 extern "C" {
 
 Boolean AXIsProcessTrusted(void);

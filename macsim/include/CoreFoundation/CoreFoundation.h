@@ -6,7 +6,9 @@
 //   zero abort the process with a message naming the object (real CF crashes only on NULL).
 // - Any use of a released object through these functions aborts the same way.
 // - Objects never move; a released object keeps its header so that a late use can be named.
-// - CFSTR literals are interned and immortal: retain and release do not change them.
+// - CFSTR gives one immortal string per place where it is written: retain and release do not
+//   change it. Equal literals written in two places are two objects, so that code comparing
+//   strings by pointer rather than by content fails here (a Mac does not promise either way).
 // - CFBooleanTrue/False are immortal as well.
 #pragma once
 
@@ -115,7 +117,8 @@ Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSi
                            CFStringEncoding encoding);
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
 
-// Interned, immortal string for a literal; the stand-in for the compiler's constant strings.
+// A new immortal string with the text of a literal; the stand-in for the compiler's constant
+// strings. CFSTR calls it once per place where it is written.
 CFStringRef __CFStringMakeConstantString(const char* cStr) CF_RETURNS_NOT_RETAINED;
 
 CFTypeID CFAttributedStringGetTypeID(void);
@@ -142,4 +145,9 @@ CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMac
 
 } // extern "C"
 
-#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+// Each expansion is its own lambda with its own constant, made on first use.
+#define CFSTR(cStr)                                                                                \
+    ([]() -> CFStringRef {                                                                         \
+        static const CFStringRef constant = __CFStringMakeConstantString("" cStr "");              \
+        return constant;                                                                           \
+    }())

@@ -21,19 +21,23 @@ typedef struct CGPoint CGPoint;
 typedef struct CGSize CGSize;
 typedef struct CGRect CGRect;
 
+// The SDK declares the 64-bit types with uint64_t and int64_t, which are unsigned long long and
+// long long on a Mac but unsigned long and long on Linux. They are spelled out here as the Mac
+// has them, so that std::min, overloads and format strings mixing them with long fail here too.
 typedef uint16_t CGKeyCode;
 typedef uint16_t CGCharCode;
-typedef uint64_t CGEventMask;
-typedef uint64_t CGEventTimestamp;
+typedef unsigned long long CGEventMask;
+typedef unsigned long long CGEventTimestamp;
 typedef uint32_t CGEventSourceKeyboardType;
 
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
 typedef struct __CGEventTapProxy* CGEventTapProxy;
 
-// typedef CF_OPTIONS(uint64_t, CGEventFlags): in C++ a plain integer typedef.
-typedef uint64_t CGEventFlags;
-enum : uint64_t {
+// typedef CF_OPTIONS(uint64_t, CGEventFlags): in C++ a plain integer typedef, and the masks are
+// enumerators of an anonymous enum over it.
+typedef unsigned long long CGEventFlags;
+enum : CGEventFlags {
     kCGEventFlagMaskAlphaShift = 0x00010000,
     kCGEventFlagMaskShift = 0x00020000,
     kCGEventFlagMaskControl = 0x00040000,
@@ -99,7 +103,7 @@ bool CGEventTapIsEnabled(CFMachPortRef tap);
 
 CGEventFlags CGEventGetFlags(CGEventRef event);
 void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
-int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field);
+long long CGEventGetIntegerValueField(CGEventRef event, CGEventField field);
 CGEventType CGEventGetType(CGEventRef event);
 
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID) CF_RETURNS_RETAINED;

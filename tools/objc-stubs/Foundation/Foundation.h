@@ -5,9 +5,15 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
+// BOOL as Apple's objc.h defines it: the compiler tells through __OBJC_BOOL_IS_BOOL which one the
+// target uses, bool on arm64 and signed char on x86_64 (and on other hosts).
+#if __OBJC_BOOL_IS_BOOL
+typedef bool BOOL;
+#else
 typedef signed char BOOL;
-#define YES ((BOOL)1)
-#define NO ((BOOL)0)
+#endif
+#define YES __objc_yes
+#define NO __objc_no
 typedef long NSInteger;
 typedef unsigned long NSUInteger;
 typedef double NSTimeInterval;
