@@ -158,6 +158,11 @@ std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
     return std::string(object->app->bus_name);
 }
 
+int64_t nowNanos() {
+    const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count();
+}
+
 } // namespace
 
 void silenceLibraryLogging() {
@@ -172,11 +177,6 @@ void silenceLibraryLogging() {
 bool accessibilityBusAnswers() {
     static const bool answers = probeAndInitialise();
     return answers;
-}
-
-int64_t nowNanos() {
-    const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count();
 }
 
 std::optional<BusCall> beginCall(AtspiAccessible* accessible) {

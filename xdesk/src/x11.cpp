@@ -148,10 +148,6 @@ unsigned modifierMaskOf(Display* x, KeyCode keycode) {
 
 } // namespace
 
-bool haveDisplay() {
-    return display() != nullptr;
-}
-
 std::optional<std::string> rootTextProperty(const char* name) {
     Display* x = display();
     if (x == nullptr) {

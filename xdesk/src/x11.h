@@ -11,10 +11,9 @@
 
 namespace xdesk::x11 {
 
-// Whether a display could be opened (from DISPLAY, on first use; it stays open for the life of
-// the process). False also once the connection is lost: X errors and a lost connection never end
-// the process and never print anything.
-bool haveDisplay();
+// The display is opened from DISPLAY on first use and stays open for the life of the process.
+// Without one, or once the connection is lost, every query below answers nothing: X errors and a
+// lost connection never end the process and never print anything.
 
 // A text property of the root window (such as AT_SPI_BUS); nothing when absent.
 std::optional<std::string> rootTextProperty(const char* name);
