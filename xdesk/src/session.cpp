@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace xdesk {
@@ -74,7 +75,9 @@ ConnectionPtr connectAndGreet(const std::string& address) {
 // a desktop that runs no accessibility bus has its accessibility off.
 std::optional<std::string> sessionBusAccessibilityAddress() {
     const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (session == nullptr || *session == '\0') {
+    // An autolaunch address would start a bus of our own, which would outlive the tool.
+    if (session == nullptr || *session == '\0' ||
+        std::string_view(session).find("autolaunch:") != std::string_view::npos) {
         return std::nullopt;
     }
     ConnectionPtr connection = connectAndGreet(session);
