@@ -2,18 +2,21 @@
 #
 # A tool is a folder with a core library (every .cpp but main.cpp), a one-line main.cpp, and
 # tests under tests/ (*_test.cpp) and benchmarks under bench/ (*_bench.cpp). Platform bridges
-# come in pairs: NAME.mm for the real AppKit, NAME_sim.cpp for the simulated one; only the one
-# that matches the platform is built.
+# come in threes: NAME.mm for the real AppKit, NAME_sim.cpp for the simulated macOS, NAME_linux.cpp
+# for the Linux desktop; only the one that matches the platform is built.
 function(add_tool name)
   cmake_parse_arguments(TOOL "" "" "FRAMEWORKS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  set(mm_sources "")
   if(USE_MACSIM)
-    set(mm_sources "")
+    list(FILTER sources EXCLUDE REGEX "_linux\\.cpp$")
+  elseif(APPLE)
+    list(FILTER sources EXCLUDE REGEX "_(sim|linux)\\.cpp$")
+    file(GLOB mm_sources CONFIGURE_DEPENDS ${dir}/*.mm)
   else()
     list(FILTER sources EXCLUDE REGEX "_sim\\.cpp$")
-    file(GLOB mm_sources CONFIGURE_DEPENDS ${dir}/*.mm)
   endif()
 
   # The bridges are written for automatic reference counting, as the syntax check reads them.
@@ -23,10 +26,12 @@ function(add_tool name)
   target_link_libraries(${name}_core PUBLIC base)
   if(USE_MACSIM)
     target_link_libraries(${name}_core PUBLIC macsim)
-  else()
+  elseif(APPLE)
     foreach(framework IN LISTS TOOL_FRAMEWORKS)
       target_link_libraries(${name}_core PUBLIC "-framework ${framework}")
     endforeach()
+  else()
+    target_link_libraries(${name}_core PUBLIC xdesk)
   endif()
 
   add_executable(${name} ${dir}/main.cpp)

@@ -1,6 +1,7 @@
 // Operating-system services that fast paste waits on: the frontmost application, a monotonic
-// clock and two kinds of wait. On macOS they come from AppKit and Foundation (workspace.mm); off
-// Apple from the simulated platform (workspace_sim.cpp). Decisions stay with the callers.
+// clock and two kinds of wait. On macOS they come from AppKit and Foundation (workspace.mm); on the
+// Linux desktop from its window manager (workspace_linux.cpp); with the simulated platform from
+// that (workspace_sim.cpp). Decisions stay with the callers.
 #pragma once
 
 #include <sys/types.h>

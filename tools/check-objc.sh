@@ -16,7 +16,7 @@ if macos_sdk_unusable >/dev/null; then
   against="the stand-ins in tools/objc-stubs"
   stubs=(-x objective-c++ -std=c++17 -fblocks -fobjc-arc -fobjc-runtime=macosx-10.15
          -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror
-         -I "$root/tools/objc-stubs" -I "$root/macsim/include" -I "$root")
+         -I "$root/tools/objc-stubs" -I "$root/cfcore/include" -I "$root")
   variants=("BOOL signed char" "BOOL bool")
   variant_flags() {
     printf '%s\n' -fsyntax-only "${stubs[@]}"

@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgmock-dev
           libbenchmark-dev nlohmann-json3-dev)
+# The Linux desktop platform: AT-SPI, Xlib and XTest, found through pkg-config (atspi-2's
+# pkg-config file also names XInput, which libatspi2.0-dev does not bring along).
+packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

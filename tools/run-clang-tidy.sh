@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
 # clang-tidy over the tools' own sources and their base library (tests, benchmarks and the
-# simulated platform excluded), using the compile commands of a configured build directory.
-# Fails on any finding.
+# platforms excluded), using the compile commands of configured build directories: the simulated build (first argument, default
+# build/dev) for every source it compiles, and the Linux desktop build (second argument, default
+# build/release) for the seam twins that only it compiles (*_linux.cpp). Fails on any finding.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/dev}
-mapfile -t files < <(cd "$root" && git ls-files 'base/*.cpp' 'scribbet/*.cpp' 'gripwell/*.cpp' 'vantor/*.cpp' |
+linux_build=${2:-$root/build/release}
+mapfile -t all < <(cd "$root" && git ls-files 'base/*.cpp' 'scribbet/*.cpp' 'gripwell/*.cpp' 'vantor/*.cpp' |
   grep -v -E '/(tests|bench)/')
+sim_files=()
+linux_files=()
+for file in "${all[@]}"; do
+  if [[ $file == *_linux.cpp ]]; then linux_files+=("$root/$file"); else sim_files+=("$root/$file"); fi
+done
 cd "$root"
-run-clang-tidy -quiet -p "$build" "${files[@]/#/$root/}" 2>&1 |
+quiet() {
   grep -v -E '^(clang-tidy-[0-9]+ |[0-9]+ warnings? generated|Suppressed [0-9]+ warnings|Use -header-filter)'
+}
+run-clang-tidy -quiet -p "$build" "${sim_files[@]}" 2>&1 | quiet
 status=${PIPESTATUS[0]}
-echo "clang-tidy: ${#files[@]} files, status $status"
+if [ ${#linux_files[@]} -gt 0 ]; then
+  if [ -f "$linux_build/compile_commands.json" ]; then
+    run-clang-tidy -quiet -p "$linux_build" "${linux_files[@]}" 2>&1 | quiet
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  else
+    echo "clang-tidy: no compile commands in $linux_build for ${linux_files[*]#$root/}"
+    status=1
+  fi
+fi
+echo "clang-tidy: ${#all[@]} files, status $status"
 exit "$status"

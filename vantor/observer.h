@@ -1,6 +1,7 @@
 // The seam between vantor and the platform's workspace notifications. observer.mm implements it
-// with AppKit; observer_sim.cpp with the simulated platform. Both only copy what the platform
-// reports; every decision about what to write is vantor's.
+// with AppKit; observer_sim.cpp with the simulated platform; observer_linux.cpp stands in on the
+// Linux desktop until activations are watched there. They only copy what the platform reports;
+// every decision about what to write is vantor's.
 #pragma once
 
 #include <optional>
@@ -26,7 +27,8 @@ using ActivationHandler = void (*)(const RunningApplication&);
 void observeActivations(ActivationHandler handler);
 
 // Runs the main thread's run loop, which calls the handler. Returns only when the run loop has
-// nothing left to serve (never on a Mac; after the scripted notifications in the simulation).
+// nothing left to serve (never on a Mac or on the Linux desktop; after the scripted
+// notifications in the simulation).
 void runMainRunLoop();
 
 } // namespace vantor

@@ -1,9 +1,8 @@
 // Accessibility of the simulation: the desktop of elements, attribute reads, settable tests,
-// writes and pids, and boxed AXValues.
+// writes and pids, and the creation of boxed AXValues (cfcore holds the boxes themselves).
 #include "objects.h"
 
 #include <cmath>
-#include <cstring>
 #include <sstream>
 
 namespace macsim {
@@ -214,14 +213,6 @@ std::string ElementObject::describe() const {
     return Object::describe() + " " + target();
 }
 
-std::string AxValueObject::describe() const {
-    if (valueType == kAXValueTypeCFRange) {
-        return Object::describe() + " range(" + std::to_string(range.location) + ", " +
-               std::to_string(range.length) + ")";
-    }
-    return Object::describe() + " type " + std::to_string(valueType);
-}
-
 } // namespace detail
 
 namespace {
@@ -280,9 +271,6 @@ Boolean AXIsProcessTrusted(void) {
 
 CFTypeID AXUIElementGetTypeID(void) {
     return elementTypeId;
-}
-CFTypeID AXValueGetTypeID(void) {
-    return axValueTypeId;
 }
 
 AXUIElementRef AXUIElementCreateSystemWide(void) {
@@ -405,62 +393,7 @@ AXValueRef AXValueCreate(AXValueType theType, const void* valuePtr) {
     if (failures().axValueCreate) {
         return nullptr;
     }
-    auto boxed = std::make_unique<AxValueObject>();
-    boxed->valueType = theType;
-    switch (theType) {
-    case kAXValueTypeCFRange:
-        std::memcpy(&boxed->range, valuePtr, sizeof boxed->range);
-        break;
-    case kAXValueTypeCGPoint:
-        std::memcpy(&boxed->point, valuePtr, sizeof boxed->point);
-        break;
-    case kAXValueTypeCGSize:
-        std::memcpy(&boxed->size, valuePtr, sizeof boxed->size);
-        break;
-    case kAXValueTypeCGRect:
-        std::memcpy(&boxed->rect, valuePtr, sizeof boxed->rect);
-        break;
-    case kAXValueTypeAXError:
-        std::memcpy(&boxed->error, valuePtr, sizeof boxed->error);
-        break;
-    default:
-        return nullptr;
-    }
-    return toRef<AXValueRef>(track(std::move(boxed)));
-}
-
-AXValueType AXValueGetType(AXValueRef value) {
-    return lookupAs<AxValueObject>(value, axValueTypeId, "AXValueGetType")->valueType;
-}
-
-Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr) {
-    auto* boxed = lookupAs<AxValueObject>(value, axValueTypeId, "AXValueGetValue");
-    if (valuePtr == nullptr) {
-        fail("AXValueGetValue: NULL output");
-    }
-    if (boxed->valueType != theType || boxed->unreadable) {
-        return 0;
-    }
-    switch (theType) {
-    case kAXValueTypeCFRange:
-        std::memcpy(valuePtr, &boxed->range, sizeof boxed->range);
-        break;
-    case kAXValueTypeCGPoint:
-        std::memcpy(valuePtr, &boxed->point, sizeof boxed->point);
-        break;
-    case kAXValueTypeCGSize:
-        std::memcpy(valuePtr, &boxed->size, sizeof boxed->size);
-        break;
-    case kAXValueTypeCGRect:
-        std::memcpy(valuePtr, &boxed->rect, sizeof boxed->rect);
-        break;
-    case kAXValueTypeAXError:
-        std::memcpy(valuePtr, &boxed->error, sizeof boxed->error);
-        break;
-    default:
-        return 0;
-    }
-    return 1;
+    return toRef<AXValueRef>(createAxValue(theType, valuePtr));
 }
 
 } // extern "C"

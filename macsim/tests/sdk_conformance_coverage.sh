@@ -23,8 +23,8 @@ code_names() {
   sed -E "s/\"([^\"\\\\]|\\\\.)*\"//g; s/'([^'\\\\]|\\\\.)*'//g; s://.*$::" "$@" |
     grep -ohE "$names" | sort -u
 }
-mapfile -t declared < <(code_names macsim/include/CoreFoundation/*.h \
-  macsim/include/ApplicationServices/*.h macsim/include/CoreGraphics/*.h)
+mapfile -t declared < <(code_names cfcore/include/CoreFoundation/*.h \
+  cfcore/include/ApplicationServices/*.h cfcore/include/CoreGraphics/*.h)
 mapfile -t used < <(code_names "${sources[@]}" | grep -Fxf <(printf '%s\n' "${declared[@]}"))
 mapfile -t pinned < <(code_names "$conformance")
 missing=$(comm -23 <(printf '%s\n' "${used[@]}") <(printf '%s\n' "${pinned[@]}"))

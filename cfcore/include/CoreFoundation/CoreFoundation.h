@@ -1,7 +1,8 @@
-// Simulated CoreFoundation: the subset of <CoreFoundation/CoreFoundation.h> that the tools call,
-// with the SDK's names, typedef widths and constant values. Only C++ is supported.
+// CoreFoundation off Apple, for the simulated (macsim) and the Linux desktop (xdesk) platforms: the
+// subset of <CoreFoundation/CoreFoundation.h> that the tools call, with the SDK's names, typedef
+// widths and constant values. Only C++ is supported.
 //
-// Behaviour chosen by the simulation where the real framework differs or says nothing:
+// Behaviour chosen here where the real framework differs or says nothing:
 // - CFRetain/CFRelease of NULL, of an unknown pointer, of a released object, and a release past
 //   zero abort the process with a message naming the object (real CF crashes only on NULL).
 // - Any use of a released object through these functions aborts the same way.

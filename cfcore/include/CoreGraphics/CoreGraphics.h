@@ -1,4 +1,4 @@
-// Simulated CoreGraphics: the event types, constants and functions of <CoreGraphics/CoreGraphics.h>
+// CoreGraphics off Apple: the event types, constants and functions of <CoreGraphics/CoreGraphics.h>
 // that the tools call, with the SDK's names, widths and values.
 #pragma once
 

@@ -1,8 +1,9 @@
-// Simulated ApplicationServices (HIServices Accessibility): the AXUIElement and AXValue subset
+// ApplicationServices (HIServices Accessibility) off Apple: the AXUIElement and AXValue subset
 // that the tools call, with the SDK's names, widths and values. As in the SDK, this header also
 // brings in CoreFoundation and CoreGraphics.
 //
-// Behaviour chosen by the simulation where the real framework says nothing:
+// Behaviour chosen by the simulation where the real framework says nothing (the Linux desktop's
+// is in docs/linux-desktop.md):
 // - AXUIElementCopyAttributeValue: on success the slot receives an owned value or NULL; on an
 //   error it is left untouched unless the desktop says the error leaves a value behind, in which
 //   case it receives an owned value that the caller must release.

@@ -1,0 +1,880 @@
+// Accessibility on the Linux desktop: AXUIElement and its attributes over AT-SPI (libatspi), and
+// the application's activation over EWMH. docs/linux-desktop.md has the mapping as a table.
+#include "rules.h"
+#include "session.h"
+#include "x11.h"
+
+#include <cfcore/objects.h>
+
+#include <atspi/atspi.h>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xdesk {
+
+namespace {
+
+using cfcore::lookup;
+using cfcore::lookupAs;
+using cfcore::toRef;
+using cfcore::track;
+
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <class T> using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+using AccessiblePtr = GObjectPtr<AtspiAccessible>;
+using StateSetPtr = GObjectPtr<AtspiStateSet>;
+
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GText = std::unique_ptr<gchar, GFree>;
+
+// An AXUIElement: the system-wide element, an application made from a pid (its AT-SPI
+// application is looked up when needed), or an AT-SPI accessible, whose reference it owns.
+struct ElementObject : cfcore::Object {
+    enum class Kind { systemWide, application, accessible };
+    Kind kind;
+    pid_t pid = 0;
+    AtspiAccessible* accessible = nullptr;
+    std::optional<AtspiRole> role; // an accessible's role, read once
+
+    ElementObject(Kind k, pid_t p, AtspiAccessible* owned)
+        : Object(cfcore::elementTypeId), kind(k), pid(p), accessible(owned) {}
+
+    std::string describe() const override {
+        switch (kind) {
+        case Kind::systemWide:
+            return Object::describe() + " system-wide";
+        case Kind::application:
+            return Object::describe() + " app:" + std::to_string(pid);
+        case Kind::accessible:
+            break;
+        }
+        const char* path = accessible != nullptr ? ATSPI_OBJECT(accessible)->path : nullptr;
+        return Object::describe() + " " + (path != nullptr ? path : "accessible");
+    }
+
+    void dropPayload() override {
+        if (accessible != nullptr) {
+            g_object_unref(accessible);
+            accessible = nullptr;
+        }
+    }
+};
+
+ElementObject* elementObject(AXUIElementRef ref, const char* function) {
+    return lookupAs<ElementObject>(ref, cfcore::elementTypeId, function);
+}
+
+// A new element that takes over `owned`.
+CFTypeRef newElement(AccessiblePtr owned) {
+    return toRef<CFTypeRef>(track(
+        std::make_unique<ElementObject>(ElementObject::Kind::accessible, 0, owned.release())));
+}
+
+CFTypeRef newString(std::u16string text) {
+    return toRef<CFTypeRef>(track(std::make_unique<cfcore::StringObject>(std::move(text))));
+}
+
+// Text from the bus, which carries only valid UTF-8.
+std::optional<std::u16string> textFrom(const gchar* utf8) {
+    return cfcore::decodeUtf8(utf8 != nullptr ? std::string_view(utf8) : std::string_view());
+}
+
+// ---- One accessible ---------------------------------------------------------------------------
+
+AXError roleOf(ElementObject& element, AtspiRole* role) {
+    if (!element.role) {
+        const std::optional<BusCall> call = beginCall(element.accessible);
+        if (!call) {
+            return kAXErrorCannotComplete;
+        }
+        GError* error = nullptr;
+        const AtspiRole read = atspi_accessible_get_role(element.accessible, &error);
+        if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        element.role = read;
+    }
+    *role = *element.role;
+    return kAXErrorSuccess;
+}
+
+// The accessible's states, read afresh: focus and editability change while applications run.
+AXError statesOf(AtspiAccessible* accessible, StateSetPtr* states) {
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    StateSetPtr read(atspi_accessible_get_state_set(accessible));
+    if (const AXError failed = endCall(*call, nullptr); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    // libatspi answers a failed read with a set that says DEFUNCT.
+    if (read == nullptr || atspi_state_set_contains(read.get(), ATSPI_STATE_DEFUNCT)) {
+        return kAXErrorInvalidUIElement;
+    }
+    *states = std::move(read);
+    return kAXErrorSuccess;
+}
+
+bool hasState(const StateSetPtr& states, AtspiStateType state) {
+    return states != nullptr && atspi_state_set_contains(states.get(), state);
+}
+
+enum class Interface { text, editableText, value, collection };
+
+// Whether the accessible offers an interface; libatspi asks the application once and keeps the
+// answer.
+AXError offers(AtspiAccessible* accessible, Interface interface, bool* offered) {
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    // Each getter hands out the accessible itself, with a reference, when it offers the interface.
+    gpointer found = nullptr;
+    switch (interface) {
+    case Interface::text:
+        found = atspi_accessible_get_text_iface(accessible);
+        break;
+    case Interface::editableText:
+        found = atspi_accessible_get_editable_text_iface(accessible);
+        break;
+    case Interface::value:
+        found = atspi_accessible_get_value_iface(accessible);
+        break;
+    case Interface::collection:
+        found = atspi_accessible_get_collection_iface(accessible);
+        break;
+    }
+    *offered = found != nullptr;
+    if (found != nullptr) {
+        g_object_unref(found);
+    }
+    return endCall(*call, nullptr);
+}
+
+// The Mac's role and subrole. Only the role depends on the line states, so reading the subrole
+// costs no state query.
+AXError macRoleOf(ElementObject& element, bool withLines, MacRole* mac) {
+    AtspiRole role = ATSPI_ROLE_INVALID;
+    if (const AXError failed = roleOf(element, &role); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    const GText name(atspi_role_get_name(role)); // local: the role's name in libatspi's table
+    const std::string_view roleName = name != nullptr ? name.get() : "";
+    TextLines lines;
+    if (withLines && (roleName == "text" || roleName == "entry")) {
+        StateSetPtr states;
+        if (const AXError failed = statesOf(element.accessible, &states);
+            failed != kAXErrorSuccess) {
+            return failed;
+        }
+        lines = {hasState(states, ATSPI_STATE_SINGLE_LINE),
+                 hasState(states, ATSPI_STATE_MULTI_LINE)};
+    }
+    *mac = macRoleFor(roleName, lines);
+    return kAXErrorSuccess;
+}
+
+// The first `characters` characters of the accessible's text (all of it for -1).
+AXError textOf(AtspiAccessible* accessible, long characters, std::u16string* text) {
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    GError* error = nullptr;
+    const gint end = characters < 0 ? -1 : static_cast<gint>(std::min<long>(characters, INT_MAX));
+    const GText read(atspi_text_get_text(ATSPI_TEXT(accessible), 0, end, &error));
+    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    std::optional<std::u16string> decoded = textFrom(read.get());
+    if (!decoded) {
+        return kAXErrorFailure;
+    }
+    *text = std::move(*decoded);
+    return kAXErrorSuccess;
+}
+
+AXError readValue(AtspiAccessible* accessible, CFTypeRef* value) {
+    bool text = false;
+    if (const AXError failed = offers(accessible, Interface::text, &text);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (text) {
+        std::u16string whole;
+        if (const AXError failed = textOf(accessible, -1, &whole); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        *value = newString(std::move(whole));
+        return kAXErrorSuccess;
+    }
+    bool numeric = false;
+    if (const AXError failed = offers(accessible, Interface::value, &numeric);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (!numeric) {
+        return kAXErrorNoValue;
+    }
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    GError* error = nullptr;
+    const gdouble current = atspi_value_get_current_value(ATSPI_VALUE(accessible), &error);
+    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    *value = toRef<CFTypeRef>(track(std::make_unique<cfcore::NumberObject>(current)));
+    return kAXErrorSuccess;
+}
+
+// The first selection, or the caret, in characters.
+AXError selectionOf(AtspiAccessible* accessible, CharacterRange* selection) {
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    AtspiText* text = ATSPI_TEXT(accessible);
+    GError* error = nullptr;
+    const gint count = atspi_text_get_n_selections(text, &error);
+    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    const std::optional<BusCall> second = beginCall(accessible);
+    if (!second) {
+        return kAXErrorCannotComplete;
+    }
+    if (count > 0) {
+        const std::unique_ptr<AtspiRange, GFree> range(atspi_text_get_selection(text, 0, &error));
+        if (const AXError failed = endCall(*second, error); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        if (range == nullptr) {
+            return kAXErrorNoValue;
+        }
+        *selection = {std::min(range->start_offset, range->end_offset),
+                      std::max(range->start_offset, range->end_offset)};
+        return kAXErrorSuccess;
+    }
+    const gint caret = atspi_text_get_caret_offset(text, &error);
+    if (const AXError failed = endCall(*second, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (caret < 0) {
+        return kAXErrorNoValue; // no caret at all
+    }
+    *selection = {caret, caret};
+    return kAXErrorSuccess;
+}
+
+AXError readSelectedRange(AtspiAccessible* accessible, CFTypeRef* value) {
+    bool text = false;
+    if (const AXError failed = offers(accessible, Interface::text, &text);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (!text) {
+        return kAXErrorAttributeUnsupported;
+    }
+    CharacterRange selection;
+    if (const AXError failed = selectionOf(accessible, &selection); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    // The text up to the selection's end is all that the conversion needs.
+    std::u16string prefix;
+    if (selection.end > 0) {
+        if (const AXError failed = textOf(accessible, selection.end, &prefix);
+            failed != kAXErrorSuccess) {
+            return failed;
+        }
+    }
+    const long start = unitsForCharacters(prefix, selection.start);
+    const long end = unitsForCharacters(prefix, selection.end);
+    const CFRange units = CFRangeMake(start, end - start);
+    *value = toRef<CFTypeRef>(cfcore::createAxValue(kAXValueTypeCFRange, &units));
+    return kAXErrorSuccess;
+}
+
+AXError writeValue(AtspiAccessible* accessible, CFTypeRef value) {
+    if (cfcore::lookup(value, "AXUIElementSetAttributeValue")->type != cfcore::stringTypeId) {
+        return kAXErrorIllegalArgument;
+    }
+    const std::u16string text =
+        cfcore::stringText(static_cast<CFStringRef>(value), "AXUIElementSetAttributeValue");
+    // The bus carries C strings: a text holding U+0000 would arrive cut short, so it is refused
+    // rather than written in part.
+    if (text.find(u'\0') != std::u16string::npos) {
+        return kAXErrorIllegalArgument;
+    }
+    bool editable = false;
+    if (const AXError failed = offers(accessible, Interface::editableText, &editable);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (!editable) {
+        return kAXErrorAttributeUnsupported;
+    }
+    const std::string utf8 = cfcore::encodeUtf8Lossy(text);
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    GError* error = nullptr;
+    const gboolean written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
+                                                                   utf8.c_str(), &error);
+    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    return written ? kAXErrorSuccess : kAXErrorFailure; // FALSE: the application refused
+}
+
+AXError writeSelectedRange(AtspiAccessible* accessible, CFTypeRef value) {
+    CFRange range = CFRangeMake(0, 0);
+    if (cfcore::lookup(value, "AXUIElementSetAttributeValue")->type != cfcore::axValueTypeId ||
+        !AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCFRange, &range)) {
+        return kAXErrorIllegalArgument;
+    }
+    if (range.location < 0 || range.length < 0 || range.location > INT_MAX ||
+        range.length > INT_MAX - range.location) {
+        return kAXErrorIllegalArgument;
+    }
+    bool text = false;
+    if (const AXError failed = offers(accessible, Interface::text, &text);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (!text) {
+        return kAXErrorAttributeUnsupported;
+    }
+    // N units never hold more than N characters, so the first N characters cover them; a text
+    // shorter than the range's end in units is shorter than the range.
+    const long endUnits = range.location + range.length;
+    std::u16string prefix;
+    if (endUnits > 0) {
+        if (const AXError failed = textOf(accessible, endUnits, &prefix);
+            failed != kAXErrorSuccess) {
+            return failed;
+        }
+    }
+    if (static_cast<long>(prefix.size()) < endUnits) {
+        return kAXErrorIllegalArgument;
+    }
+    const CharacterRange characters = charactersForRange(prefix, range);
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    AtspiText* textInterface = ATSPI_TEXT(accessible);
+    GError* error = nullptr;
+    gboolean set = FALSE;
+    if (range.length == 0) {
+        // Moving the caret also drops any selection, as setting an empty range does on a Mac.
+        set =
+            atspi_text_set_caret_offset(textInterface, static_cast<gint>(characters.start), &error);
+    } else {
+        const auto start = static_cast<gint>(characters.start);
+        const auto end = static_cast<gint>(characters.end);
+        set = atspi_text_set_selection(textInterface, 0, start, end, &error);
+        if (!set && error == nullptr) {
+            set = atspi_text_add_selection(textInterface, start, end, &error);
+        }
+    }
+    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    return set ? kAXErrorSuccess : kAXErrorFailure;
+}
+
+// ---- Applications and the focus --------------------------------------------------------------
+
+std::map<std::string, pid_t>& pidsByBusName() {
+    static std::map<std::string, pid_t> known;
+    return known;
+}
+
+// The process of the accessible's application; the bus daemon knows it, once per application.
+AXError pidOf(AtspiAccessible* accessible, pid_t* pid) {
+    const AtspiObject* object = ATSPI_OBJECT(accessible);
+    if (object->app == nullptr || object->app->bus_name == nullptr) {
+        return kAXErrorInvalidUIElement;
+    }
+    const std::string busName = object->app->bus_name;
+    auto known = pidsByBusName().find(busName);
+    if (known == pidsByBusName().end()) {
+        const std::optional<BusCall> call = beginCall(accessible);
+        if (!call) {
+            return kAXErrorCannotComplete;
+        }
+        GError* error = nullptr;
+        const guint read = atspi_accessible_get_process_id(accessible, &error);
+        if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        if (read == 0 || read > INT_MAX) {
+            return kAXErrorCannotComplete;
+        }
+        known = pidsByBusName().emplace(busName, static_cast<pid_t>(read)).first;
+    }
+    *pid = known->second;
+    return kAXErrorSuccess;
+}
+
+// The accessible's children, in order. A child that cannot be had is left out.
+AXError childrenOf(AtspiAccessible* accessible, std::vector<AccessiblePtr>* children) {
+    const std::optional<BusCall> call = beginCall(accessible);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(accessible, &error);
+    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    for (gint index = 0; index < count; ++index) {
+        const std::optional<BusCall> childCall = beginCall(accessible);
+        if (!childCall) {
+            return kAXErrorCannotComplete;
+        }
+        AccessiblePtr child(atspi_accessible_get_child_at_index(accessible, index, &error));
+        if (const AXError failed = endCall(*childCall, error); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        if (child != nullptr) {
+            children->push_back(std::move(child));
+        }
+    }
+    return kAXErrorSuccess;
+}
+
+// The AT-SPI applications of the desktop whose process is `pid`, or all of them.
+AXError applications(std::optional<pid_t> pid, std::vector<AccessiblePtr>* found) {
+    const AccessiblePtr desktop(atspi_get_desktop(0));
+    if (desktop == nullptr) {
+        return kAXErrorCannotComplete;
+    }
+    std::vector<AccessiblePtr> all;
+    if (const AXError failed = childrenOf(desktop.get(), &all); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    for (AccessiblePtr& application : all) {
+        pid_t owner = 0;
+        if (!pid || (pidOf(application.get(), &owner) == kAXErrorSuccess && owner == *pid)) {
+            found->push_back(std::move(application));
+        }
+    }
+    return kAXErrorSuccess;
+}
+
+// For applications without the Collection interface: a depth-first search for the focused
+// accessible through what is showing, bounded so that a huge tree costs a bounded time. Lists and
+// tables that manage their own descendants are not entered.
+constexpr int walkBudget = 400;
+
+AXError walkForFocus(AtspiAccessible* root, AccessiblePtr* focused) {
+    std::vector<AccessiblePtr> pending;
+    if (const AXError failed = childrenOf(root, &pending); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    std::reverse(pending.begin(), pending.end());
+    for (int visited = 0; !pending.empty() && visited < walkBudget; ++visited) {
+        AccessiblePtr current = std::move(pending.back());
+        pending.pop_back();
+        StateSetPtr states;
+        if (statesOf(current.get(), &states) != kAXErrorSuccess) {
+            continue;
+        }
+        if (hasState(states, ATSPI_STATE_FOCUSED)) {
+            *focused = std::move(current);
+            return kAXErrorSuccess;
+        }
+        if (!hasState(states, ATSPI_STATE_SHOWING) ||
+            hasState(states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+            continue;
+        }
+        std::vector<AccessiblePtr> children;
+        if (childrenOf(current.get(), &children) == kAXErrorSuccess) {
+            for (auto it = children.rbegin(); it != children.rend(); ++it) {
+                pending.push_back(std::move(*it));
+            }
+        }
+    }
+    return kAXErrorNoValue;
+}
+
+// The focused accessible under `window`: one Collection query that the application runs itself,
+// so the size of the tree costs this process nothing.
+AXError focusUnder(AtspiAccessible* window, AccessiblePtr* focused) {
+    bool collection = false;
+    if (const AXError failed = offers(window, Interface::collection, &collection);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (!collection) {
+        return walkForFocus(window, focused);
+    }
+    const StateSetPtr wanted(atspi_state_set_new(nullptr));
+    atspi_state_set_add(wanted.get(), ATSPI_STATE_FOCUSED);
+    const GObjectPtr<AtspiMatchRule> rule(atspi_match_rule_new(
+        wanted.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE, nullptr,
+        ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE, FALSE));
+    const std::optional<BusCall> call = beginCall(window);
+    if (!call) {
+        return kAXErrorCannotComplete;
+    }
+    GError* error = nullptr;
+    GArray* matches =
+        atspi_collection_get_matches(ATSPI_COLLECTION(window), rule.get(),
+                                     ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &error);
+    const AXError failed = endCall(*call, error);
+    if (matches == nullptr) {
+        return failed != kAXErrorSuccess ? failed : kAXErrorNoValue;
+    }
+    // Transfer full: the array and a reference to each accessible in it are ours.
+    for (guint i = 0; i < matches->len; ++i) {
+        AccessiblePtr match(g_array_index(matches, AtspiAccessible*, i));
+        if (*focused == nullptr && failed == kAXErrorSuccess) {
+            *focused = std::move(match);
+        }
+    }
+    g_array_free(matches, TRUE);
+    if (failed != kAXErrorSuccess) {
+        return failed;
+    }
+    return *focused != nullptr ? kAXErrorSuccess : kAXErrorNoValue;
+}
+
+// The focused accessible in the active window of one of `candidates`. The active window is
+// looked for first: toolkits report the focus only there, and a search through inactive
+// windows would be wasted.
+AXError focusIn(const std::vector<AccessiblePtr>& candidates, AccessiblePtr* focused) {
+    AXError outcome = kAXErrorNoValue;
+    for (const AccessiblePtr& application : candidates) {
+        std::vector<AccessiblePtr> windows;
+        if (const AXError failed = childrenOf(application.get(), &windows);
+            failed != kAXErrorSuccess) {
+            outcome = failed;
+            continue;
+        }
+        for (const AccessiblePtr& window : windows) {
+            StateSetPtr states;
+            if (const AXError failed = statesOf(window.get(), &states); failed != kAXErrorSuccess) {
+                outcome = failed;
+                continue;
+            }
+            if (!hasState(states, ATSPI_STATE_ACTIVE)) {
+                continue;
+            }
+            if (hasState(states, ATSPI_STATE_FOCUSED)) {
+                *focused = AccessiblePtr(static_cast<AtspiAccessible*>(g_object_ref(window.get())));
+                return kAXErrorSuccess;
+            }
+            const AXError found = focusUnder(window.get(), focused);
+            if (found == kAXErrorSuccess) {
+                return found;
+            }
+            if (found != kAXErrorNoValue) {
+                outcome = found;
+            }
+        }
+    }
+    return outcome;
+}
+
+// The focus of the desktop: in the application of the window that the window manager says is
+// active. Without a window manager that says so, every application is asked.
+AXError systemWideFocus(AccessiblePtr* focused) {
+    const x11::ActiveWindow active = x11::activeWindow();
+    if (active.managed && !active.pid) {
+        return kAXErrorNoValue; // no active window, or one that no process owns
+    }
+    std::vector<AccessiblePtr> candidates;
+    if (const AXError failed = applications(active.pid, &candidates); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    return focusIn(candidates, focused);
+}
+
+// ---- Attributes by element kind --------------------------------------------------------------
+
+bool isApplicationRole(ElementObject& element) {
+    AtspiRole role = ATSPI_ROLE_INVALID;
+    return roleOf(element, &role) == kAXErrorSuccess && role == ATSPI_ROLE_APPLICATION;
+}
+
+AXError copyFromAccessible(ElementObject& element, std::string_view name, CFTypeRef* value) {
+    AtspiAccessible* accessible = element.accessible;
+    if (name == "AXRole" || name == "AXSubrole") {
+        MacRole mac;
+        if (const AXError failed = macRoleOf(element, name == "AXRole", &mac);
+            failed != kAXErrorSuccess) {
+            return failed;
+        }
+        const std::optional<std::string_view> text = name == "AXRole" ? mac.role : mac.subrole;
+        if (!text) {
+            return kAXErrorNoValue;
+        }
+        *value = newString(std::u16string(text->begin(), text->end())); // ASCII names
+        return kAXErrorSuccess;
+    }
+    if (name == "AXValue") {
+        return readValue(accessible, value);
+    }
+    if (name == "AXSelectedTextRange") {
+        return readSelectedRange(accessible, value);
+    }
+    if (name == "AXParent") {
+        if (isApplicationRole(element)) {
+            return kAXErrorNoValue; // nothing above an application
+        }
+        const std::optional<BusCall> call = beginCall(accessible);
+        if (!call) {
+            return kAXErrorCannotComplete;
+        }
+        GError* error = nullptr;
+        AccessiblePtr parent(atspi_accessible_get_parent(accessible, &error));
+        if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        const AccessiblePtr desktop(atspi_get_desktop(0));
+        if (parent == nullptr || parent.get() == desktop.get()) {
+            return kAXErrorNoValue;
+        }
+        *value = newElement(std::move(parent));
+        return kAXErrorSuccess;
+    }
+    if (name == "AXFocusedUIElement" && isApplicationRole(element)) {
+        std::vector<AccessiblePtr> candidates;
+        candidates.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
+        AccessiblePtr focused;
+        if (const AXError failed = focusIn(candidates, &focused); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        *value = newElement(std::move(focused));
+        return kAXErrorSuccess;
+    }
+    return kAXErrorAttributeUnsupported;
+}
+
+AXError copyFromApplication(const ElementObject& element, std::string_view name, CFTypeRef* value) {
+    std::vector<AccessiblePtr> found;
+    if (const AXError failed = applications(element.pid, &found); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (found.empty()) {
+        return kAXErrorCannotComplete; // no AT-SPI application for this process
+    }
+    if (name == "AXFocusedUIElement") {
+        AccessiblePtr focused;
+        if (const AXError failed = focusIn(found, &focused); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        *value = newElement(std::move(focused));
+        return kAXErrorSuccess;
+    }
+    ElementObject first(ElementObject::Kind::accessible, 0, found.front().get());
+    const AXError result = copyFromAccessible(first, name, value);
+    first.accessible = nullptr; // still owned by `found`
+    return result;
+}
+
+AXError copyFromSystemWide(std::string_view name, CFTypeRef* value) {
+    if (name == "AXRole") {
+        *value = newString(u"AXSystemWide");
+        return kAXErrorSuccess;
+    }
+    if (name != "AXFocusedUIElement") {
+        return kAXErrorAttributeUnsupported;
+    }
+    AccessiblePtr focused;
+    if (const AXError failed = systemWideFocus(&focused); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    *value = newElement(std::move(focused));
+    return kAXErrorSuccess;
+}
+
+// The process that an activation request is for: an application element's, or that of an
+// accessible which is an application.
+std::optional<pid_t> applicationPid(ElementObject& element) {
+    if (element.kind == ElementObject::Kind::application) {
+        return element.pid;
+    }
+    pid_t pid = 0;
+    if (element.kind == ElementObject::Kind::accessible && accessibilityBusAnswers() &&
+        isApplicationRole(element) && pidOf(element.accessible, &pid) == kAXErrorSuccess) {
+        return pid;
+    }
+    return std::nullopt;
+}
+
+std::string attributeName(CFStringRef attribute, const char* function) {
+    return cfcore::encodeUtf8Lossy(cfcore::stringText(attribute, function));
+}
+
+} // namespace
+
+} // namespace xdesk
+
+using namespace xdesk;
+
+extern "C" {
+
+Boolean AXIsProcessTrusted(void) {
+    return accessibilityBusAnswers() ? 1 : 0;
+}
+
+CFTypeID AXUIElementGetTypeID(void) {
+    return cfcore::elementTypeId;
+}
+
+AXUIElementRef AXUIElementCreateSystemWide(void) {
+    return toRef<AXUIElementRef>(
+        track(std::make_unique<ElementObject>(ElementObject::Kind::systemWide, 0, nullptr)));
+}
+
+AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
+    return toRef<AXUIElementRef>(
+        track(std::make_unique<ElementObject>(ElementObject::Kind::application, pid, nullptr)));
+}
+
+AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                      CFTypeRef* value) {
+    const char* function = "AXUIElementCopyAttributeValue";
+    ElementObject* object = elementObject(element, function);
+    const std::string name = attributeName(attribute, function);
+    if (value == nullptr) {
+        cfcore::abortWith(std::string(function) + ": NULL output slot");
+    }
+    if (!accessibilityBusAnswers()) {
+        return kAXErrorAPIDisabled;
+    }
+    CFTypeRef read = nullptr;
+    AXError result = kAXErrorFailure;
+    switch (object->kind) {
+    case ElementObject::Kind::systemWide:
+        result = copyFromSystemWide(name, &read);
+        break;
+    case ElementObject::Kind::application:
+        result = copyFromApplication(*object, name, &read);
+        break;
+    case ElementObject::Kind::accessible:
+        result = copyFromAccessible(*object, name, &read);
+        break;
+    }
+    if (result == kAXErrorSuccess) {
+        *value = read; // an error leaves the slot as it was
+    }
+    return result;
+}
+
+AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
+                                       Boolean* settable) {
+    const char* function = "AXUIElementIsAttributeSettable";
+    ElementObject* object = elementObject(element, function);
+    const std::string name = attributeName(attribute, function);
+    if (settable == nullptr) {
+        cfcore::abortWith(std::string(function) + ": NULL output flag");
+    }
+    *settable = 0;
+    if (name == "AXFrontmost") {
+        *settable = applicationPid(*object) ? 1 : 0;
+        return kAXErrorSuccess;
+    }
+    if (object->kind != ElementObject::Kind::accessible ||
+        (name != "AXValue" && name != "AXSelectedTextRange")) {
+        return kAXErrorSuccess;
+    }
+    if (!accessibilityBusAnswers()) {
+        return kAXErrorAPIDisabled;
+    }
+    // The value takes text when the application offers editing; the selection when it offers
+    // text; either only while the text is editable.
+    bool offered = false;
+    const Interface needed = name == "AXValue" ? Interface::editableText : Interface::text;
+    if (const AXError failed = offers(object->accessible, needed, &offered);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (!offered) {
+        return kAXErrorSuccess;
+    }
+    StateSetPtr states;
+    if (const AXError failed = statesOf(object->accessible, &states); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    *settable = hasState(states, ATSPI_STATE_EDITABLE) ? 1 : 0;
+    return kAXErrorSuccess;
+}
+
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                     CFTypeRef value) {
+    const char* function = "AXUIElementSetAttributeValue";
+    ElementObject* object = elementObject(element, function);
+    const std::string name = attributeName(attribute, function);
+    lookup(value, function);
+    if (name == "AXFrontmost") {
+        const std::optional<pid_t> pid = applicationPid(*object);
+        if (!pid) {
+            return kAXErrorAttributeUnsupported;
+        }
+        if (value != kCFBooleanTrue) {
+            return kAXErrorIllegalArgument; // a window manager can raise, not lower to order
+        }
+        return x11::requestActivation(*pid) ? kAXErrorSuccess : kAXErrorCannotComplete;
+    }
+    if (object->kind != ElementObject::Kind::accessible) {
+        return kAXErrorAttributeUnsupported;
+    }
+    if (!accessibilityBusAnswers()) {
+        return kAXErrorAPIDisabled;
+    }
+    if (name == "AXValue") {
+        return writeValue(object->accessible, value);
+    }
+    if (name == "AXSelectedTextRange") {
+        return writeSelectedRange(object->accessible, value);
+    }
+    return kAXErrorAttributeUnsupported;
+}
+
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
+    const char* function = "AXUIElementGetPid";
+    ElementObject* object = elementObject(element, function);
+    if (pid == nullptr) {
+        cfcore::abortWith(std::string(function) + ": NULL output pid");
+    }
+    switch (object->kind) {
+    case ElementObject::Kind::systemWide:
+        return kAXErrorIllegalArgument;
+    case ElementObject::Kind::application:
+        *pid = object->pid;
+        return kAXErrorSuccess;
+    case ElementObject::Kind::accessible:
+        break;
+    }
+    if (!accessibilityBusAnswers()) {
+        return kAXErrorAPIDisabled;
+    }
+    return pidOf(object->accessible, pid);
+}
+
+AXValueRef AXValueCreate(AXValueType theType, const void* valuePtr) {
+    if (valuePtr == nullptr) {
+        cfcore::abortWith("AXValueCreate: NULL value pointer");
+    }
+    return toRef<AXValueRef>(cfcore::createAxValue(theType, valuePtr));
+}
+
+} // extern "C"

@@ -1,0 +1,45 @@
+// The accessibility session of the process: the test for the accessibility bus, libatspi set up
+// on that bus, and the bookkeeping that keeps a call to an unresponsive application from
+// blocking the tool more than once.
+#pragma once
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <atspi/atspi.h>
+
+#include <cstdint>
+#include <optional>
+
+namespace xdesk {
+
+// How long one call to another application through the bus may take before it counts as failed.
+inline constexpr int callTimeoutMillis = 2000;
+
+// Routes every GLib log message (libatspi's warnings and criticals among them) to nowhere: the
+// tools never write a byte to standard error. Idempotent; called before anything reaches GLib.
+void silenceLibraryLogging();
+
+// Whether the accessibility bus answers. The first call looks for the bus where libatspi would
+// (AT_SPI_BUS_ADDRESS, the root window's AT_SPI_BUS property, then org.a11y.Bus on the session
+// bus, without starting it), checks with a bounded call that it answers, points libatspi at it
+// and initialises libatspi. Later calls give the same answer. No libatspi function may be called
+// before this has returned true: without a bus libatspi reports on standard error and aborts.
+bool accessibilityBusAnswers();
+
+// One call, or a short run of calls, to another application through the bus.
+struct BusCall {
+    AtspiAccessible* accessible = nullptr;
+    int64_t startedNanos = 0;
+};
+
+// Starts a call to `accessible`'s application; nothing when that application has already run out
+// of time once in this process: another call would only wait again.
+std::optional<BusCall> beginCall(AtspiAccessible* accessible);
+
+// kAXErrorSuccess when the call reported no error and came back in time; otherwise
+// kAXErrorCannotComplete, and a call that took the whole timeout marks the application as not
+// answering (libatspi answers some timed-out calls with an empty result and no error). Takes and
+// frees `error`, which may be NULL.
+AXError endCall(const BusCall& call, GError* error);
+
+} // namespace xdesk
