@@ -311,10 +311,13 @@ class App:
                                      stderr=subprocess.DEVNULL, env=env or desktop.env)
         self.pid = self.process.pid
         self._buffer = b""
-        ready = self._answer(timeout, "the test application's ready line")
-        if ready.get("event") != "ready":
+        try:
+            ready = self._answer(timeout, "the test application's ready line")
+            if ready.get("event") != "ready":
+                raise DesktopError(f"the test application did not start: {ready}")
+        except BaseException:
             self.stop()
-            raise DesktopError(f"the test application did not start: {ready}")
+            raise
         self.windows = ready["windows"]
 
     def _answer(self, timeout, what):
