@@ -1,0 +1,270 @@
+#!/usr/bin/python3
+"""scribbet against real GTK 3 applications on a virtual desktop.
+
+    tests/desktop/scribbet_test.py --scribbet PATH [unittest arguments]
+
+Each test starts a desktop of its own (tools/desktop/desktop.py), starts the test application
+(tools/desktop/testapp.py) with the state it needs, runs the scribbet binary at PATH as a host
+would, and checks its one line, its empty standard error and its exit status, then the widgets
+as the application itself reports them. Offsets in the application's reports count characters.
+
+The tests that run scribbet are skipped, with the reason, when PATH is empty or names no file;
+the exit status is then 77 if nothing else ran, which CTest reports as skipped.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "desktop"))
+import desktop  # noqa: E402
+
+PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
+SKIPPED = 77
+RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
+ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
+
+scribbet_path = ""
+
+
+class DesktopTestCase(unittest.TestCase):
+    """A fresh desktop for every test, ended with everything on it after the test."""
+
+    accessibility = True
+
+    def setUp(self):
+        self.desktop = desktop.Desktop(accessibility=self.accessibility)
+        self.desktop.start()
+        self.addCleanup(self.desktop.stop)
+
+    def start_app(self, **window):
+        """The test application with one window "main" as given; returns once the window is
+        active and, with an accessibility bus, once its focused widget shows there as focused."""
+        app = desktop.App(self.desktop, {"windows": [{"name": "main", **window}]})
+        self.addCleanup(app.stop)
+        if self.accessibility and window.get("accept_focus", True):
+            self.probe("focus", app.pid)
+        return app
+
+    def probe(self, *arguments):
+        result = subprocess.run(["/usr/bin/python3", PROBE, *map(str, arguments)],
+                                env=self.desktop.env, stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True, timeout=desktop.APP_TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return json.loads(result.stdout)
+
+    def idle_process(self):
+        """A process with no window and nothing on the accessibility bus."""
+        process = self.desktop.spawn(["sleep", "infinity"])
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        return process.pid
+
+    def scribbet(self, pid, text=None):
+        """Runs scribbet PID FILE with FILE holding text (UTF-8), or scribbet PID --fast-paste
+        when text is None. Returns the standard output and the seconds it took."""
+        arguments = [scribbet_path, str(pid)]
+        if text is None:
+            arguments.append("--fast-paste")
+        else:
+            handle, path = tempfile.mkstemp(prefix="scribbet-text-")
+            self.addCleanup(os.remove, path)
+            with os.fdopen(handle, "wb") as out:
+                out.write(text.encode())
+            arguments.append(path)
+        start = time.monotonic()
+        result = subprocess.run(arguments, env=self.desktop.env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=RUN_TIMEOUT)
+        elapsed = time.monotonic() - start
+        self.assertEqual(result.stderr, b"", "nothing on standard error")
+        self.assertEqual(result.returncode, 0, "exit status")
+        return result.stdout.decode(), elapsed
+
+    def assertWidget(self, app, name, text, selection):
+        self.assertEqual(app.widget(name),
+                         {"text": text, "selection": selection, "caret": selection[1]})
+
+
+class ApplicationOnDesktopTest(DesktopTestCase):
+    """What the scribbet tests rely on, seen through AT-SPI by an assistive tool of our own."""
+
+    def test_widgets_show_their_text_and_selection_on_the_accessibility_bus(self):
+        app = self.start_app(widgets={"entry": {"text": "a😀b cd", "selection": [4, 6]}})
+        entry = self.probe("focus", app.pid)
+        self.assertEqual(
+            (entry["role"], entry["name"], entry["text"], entry["selection"], entry["caret"]),
+            ("text", "entry", "a😀b cd", [4, 6], 6))
+        self.assertIn("single-line", entry["states"])
+        self.assertIn("editable", entry["states"])
+        self.assertEqual(self.probe("set-text", app.pid, "x😀y")["text"], "x😀y")
+        self.assertEqual(app.widget("entry")["text"], "x😀y")
+
+        app.reset({"windows": [{"name": "main", "focus": "text",
+                                "widgets": {"text": {"text": "one\ntwo", "selection": [4, 7]}}}]})
+        view = self.probe("focus", app.pid)
+        self.assertEqual((view["role"], view["text"], view["selection"]),
+                         ("text", "one\ntwo", [4, 7]))
+        self.assertIn("multi-line", view["states"])
+
+        app.reset({"windows": [{"name": "main", "focus": "password",
+                                "widgets": {"password": {"text": "hunter"}}}]})
+        password = self.probe("focus", app.pid)
+        self.assertEqual((password["role"], password["text"]), ("password text", "\u25cf" * 6))
+        self.assertEqual(app.widget("password")["text"], "hunter")
+
+
+class ScribbetTestCase(DesktopTestCase):
+    """Runs only with a real-desktop scribbet to test."""
+
+    def setUp(self):
+        if not scribbet_path or not os.path.isfile(scribbet_path):
+            self.skipTest("no real-desktop scribbet to run: " + (
+                f"{scribbet_path} does not exist" if scribbet_path else
+                "this build runs the tools against the simulated platform; configure with "
+                "USE_MACSIM=OFF (preset 'desktop') or pass --scribbet PATH"))
+        super().setUp()
+
+
+def inserted(role, pid, subrole=None):
+    """The line of a direct insertion into the target's own focused field."""
+    subrole = f'"subrole":"{subrole}",' if subrole else ""
+    return (f'{{"status":"inserted","role":"{role}",{subrole}"targetPid":{pid},'
+            f'"focusedPid":{pid},"selectionUpdated":true}}\n')
+
+
+class ScribbetDesktopTest(ScribbetTestCase):
+
+    def test_entry_selection_is_replaced(self):
+        app = self.start_app(
+            widgets={"entry": {"text": "Meet on Tuesday at ten", "selection": [8, 15]}})
+        line, _ = self.scribbet(app.pid, "Thursday")
+        self.assertEqual(line, inserted("AXTextField", app.pid))
+        self.assertWidget(app, "entry", "Meet on Thursday at ten", [16, 16])
+
+    def test_text_view_selection_is_replaced(self):
+        app = self.start_app(focus="text", widgets={
+            "text": {"text": "Shopping:\nmilk\nbread", "selection": [10, 14]}})
+        line, _ = self.scribbet(app.pid, "eggs\nflour")
+        self.assertEqual(line, inserted("AXTextArea", app.pid))
+        self.assertWidget(app, "text", "Shopping:\neggs\nflour\nbread", [20, 20])
+
+    def test_emoji_and_combining_mark_are_counted_in_utf16_units(self):
+        # The emoji before the selection counts one character on the bus and two UTF-16 units in
+        # scribbet; so does the one in the text. A conversion off by one unit splices the wrong
+        # place or puts the caret elsewhere.
+        app = self.start_app(widgets={"entry": {"text": "😀 x 😀", "selection": [2, 3]}})
+        line, _ = self.scribbet(app.pid, "e\u0301🎉")
+        self.assertEqual(line, inserted("AXTextField", app.pid))
+        self.assertWidget(app, "entry", "😀 e\u0301🎉 😀", [5, 5])
+
+    def test_empty_text_deletes_the_selection(self):
+        app = self.start_app(widgets={"entry": {"text": "hello cruel world", "selection": [6, 12]}})
+        line, _ = self.scribbet(app.pid, "")
+        self.assertEqual(line, inserted("AXTextField", app.pid))
+        self.assertWidget(app, "entry", "hello world", [6, 6])
+
+    def test_focus_on_a_button_finds_no_text_input_up_its_parents(self):
+        app = self.start_app(focus="button",
+                             widgets={"entry": {"text": "keep", "selection": [0, 4]}})
+        line, _ = self.scribbet(app.pid, "lost")
+        self.assertEqual(line, f'{{"status":"no_focused_text_input","role":"AXButton",'
+                               f'"targetPid":{app.pid},"focusedPid":{app.pid}}}\n')
+        self.assertWidget(app, "entry", "keep", [0, 4])
+
+    def test_empty_password_entry_takes_the_text(self):
+        app = self.start_app(focus="password")
+        line, _ = self.scribbet(app.pid, "s3cret")
+        self.assertEqual(line, inserted("AXTextField", app.pid, subrole="AXSecureTextField"))
+        self.assertWidget(app, "password", "s3cret", [6, 6])
+
+    def test_password_entry_holding_text_is_left_untouched(self):
+        # Its value reads as mask characters: writing it back would replace the password.
+        app = self.start_app(focus="password", widgets={"password": {"text": "hunter"}})
+        line, _ = self.scribbet(app.pid, "2")
+        self.assertEqual(line, f'{{"status":"value_unavailable","role":"AXTextField",'
+                               f'"subrole":"AXSecureTextField","targetPid":{app.pid},'
+                               f'"focusedPid":{app.pid}}}\n')
+        self.assertWidget(app, "password", "hunter", [6, 6])
+
+    def test_focus_in_another_application_is_refused(self):
+        target = self.start_app(title="target", widgets={"entry": {"text": "alpha"}})
+        front = self.start_app(title="front", widgets={"entry": {"text": "beta"}})
+        line, _ = self.scribbet(target.pid, "gamma")
+        self.assertEqual(line, f'{{"status":"target_mismatch","role":"AXTextField",'
+                               f'"targetPid":{target.pid},"focusedPid":{front.pid}}}\n')
+        self.assertWidget(target, "entry", "alpha", [5, 5])
+        self.assertWidget(front, "entry", "beta", [4, 4])
+
+    def test_target_without_application_meets_the_focus_of_another(self):
+        # The pid has nothing on the accessibility bus, so its own focus cannot be read; the
+        # desktop's focus is in the application in front, which is not the target.
+        idle = self.idle_process()
+        front = self.start_app(widgets={"entry": {"text": "beta"}})
+        line, _ = self.scribbet(idle, "gamma")
+        self.assertEqual(line, f'{{"status":"target_mismatch","role":"AXTextField",'
+                               f'"targetPid":{idle},"focusedPid":{front.pid}}}\n')
+        self.assertWidget(front, "entry", "beta", [4, 4])
+
+    def test_fast_paste_brings_an_application_behind_another_to_the_front_and_pastes(self):
+        target = self.start_app(title="target", widgets={"entry": {"text": "hello "}})
+        front = self.start_app(title="front", widgets={"entry": {"text": "beta"}})
+        front.command("clipboard", text="world")
+        line, _ = self.scribbet(target.pid, None)
+        # The first look at the front window comes right after the activation request, which
+        # the window manager may or may not have carried out by then.
+        self.assertIn(line, [f'{{"status":"inserted","targetPid":{target.pid},'
+                             f'"frontmostPidBefore":{before},"frontmostConfirmed":true}}\n'
+                             for before in (front.pid, target.pid)])
+        # The paste itself goes through the X selection after scribbet has ended.
+        desktop.wait_until(lambda: target.widget("entry")["text"] != "hello ",
+                           desktop.APP_TIMEOUT, "the paste")
+        self.assertWidget(target, "entry", "hello world", [11, 11])
+        self.assertWidget(front, "entry", "beta", [4, 4])
+        self.assertEqual(target.state()["active"], "main")
+
+    def test_fast_paste_gives_up_on_a_window_that_never_comes_to_the_front(self):
+        target = self.start_app(title="target", accept_focus=False)
+        front = self.start_app(title="front", widgets={"entry": {"text": "beta"}})
+        front.command("clipboard", text="world")
+        line, elapsed = self.scribbet(target.pid, None)
+        self.assertEqual(line, f'{{"status":"activation_failed","targetPid":{target.pid},'
+                               f'"focusedPid":{front.pid},"error":"target_not_frontmost",'
+                               f'"frontmostPidBefore":{front.pid},"frontmostConfirmed":false}}\n')
+        self.assertGreaterEqual(elapsed, ACTIVATION_DEADLINE)
+        self.assertWidget(front, "entry", "beta", [4, 4])
+        self.assertWidget(target, "entry", "", [0, 0])
+
+
+class ScribbetWithoutAccessibilityBusTest(ScribbetTestCase):
+    accessibility = False
+
+    def test_missing_accessibility_bus_means_not_trusted(self):
+        app = self.start_app(widgets={"entry": {"text": "alpha"}})
+        line, _ = self.scribbet(app.pid, "beta")
+        self.assertEqual(line, f'{{"status":"accessibility_not_trusted","targetPid":{app.pid},'
+                               f'"error":"accessibility_not_trusted"}}\n')
+        self.assertWidget(app, "entry", "alpha", [5, 5])
+
+
+def main():
+    global scribbet_path
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--scribbet", default="")
+    options, rest = parser.parse_known_args()
+    scribbet_path = options.scribbet
+    desktop.exit_on_signals()
+    program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    result = program.result
+    if not result.wasSuccessful():
+        return 1
+    return SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,383 @@
+#!/usr/bin/python3
+"""A GTK 3 application for the desktop tests, driven through a line protocol.
+
+    testapp.py [SPEC]
+
+SPEC is a JSON object that describes the application's windows and their state:
+
+    {"app_id": "org.example.Pad",            optional; sets _GTK_APPLICATION_ID (start only)
+     "windows": [
+       {"name": "main",                      how the protocol names the window
+        "title": "Notes",                    default: the name
+        "wmclass": ["notes", "Notes"],       WM_CLASS instance and class (default: GTK's own)
+        "accept_focus": true,                false: the window never takes the focus
+        "focus": "entry",                    widget with the keyboard focus (default: entry)
+        "widgets": {"entry": {"text": "hello world", "selection": [6, 11]},
+                    "text": {"text": "line one\\nline two"},
+                    "password": {"text": "hunter"},
+                    "spin": {"value": 3},
+                    "button": {"label": "OK"}}}],
+     "active": "main"}                       window that must be active when ready; default:
+                                             the last window that accepts the focus; null: none
+
+Every window has the same five widgets: "entry" (single-line), "text" (multi-line text view),
+"password" (entry with invisible text), "spin" (spin button) and "button". Offsets count
+characters (code points), as GTK does; "selection" is [start, end] with the caret at end, and
+defaults to the caret at the end of the text. Widgets not named get empty text.
+
+Once every window is mapped and the active one has the focus on its focus widget, the
+application writes one line to standard output:
+
+    {"event":"ready","pid":1234,"windows":{"main":4194311}}       (window name -> X window id)
+
+Then it reads one JSON command per line on standard input and answers each with one JSON line:
+
+    {"op":"state"}              -> {"ok":true,"active":"main","windows":{"main":{"title":...,
+                                    "active":true,"focus":"entry","widgets":{"entry":{"text":...,
+                                    "selection":[s,e],"caret":c},...}}}}
+    {"op":"reset", SPEC...}     -> windows set to SPEC (missing ones opened, others closed), the
+                                   active one brought to the front; answers like "ready" with
+                                   "ok":true once it is ready again
+    {"op":"activate","window":"main"}   -> brings that window to the front; answers when active
+    {"op":"clipboard","text":"..."}     -> owns the CLIPBOARD with that text until it ends
+    {"op":"drawn"}              -> answers once every window has been painted since the command
+    {"op":"quit"}               -> answers, then ends
+
+A command that cannot be carried out is answered {"ok":false,"error":"..."}. The application
+ends at the end of its standard input too.
+"""
+
+import json
+import os
+import sys
+import warnings
+
+import gi
+
+gi.require_version("Gdk", "3.0")
+gi.require_version("GdkX11", "3.0")
+gi.require_version("Gtk", "3.0")
+from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
+
+WIDGETS = ("entry", "text", "password", "spin", "button")
+SPEC_KEYS = {"op", "app_id", "windows", "active"}
+WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
+STATE_KEYS = {"entry": {"text", "selection"}, "text": {"text", "selection"},
+              "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
+
+
+class SpecError(ValueError):
+    pass
+
+
+def write(message):
+    sys.stdout.write(json.dumps(message) + "\n")
+    sys.stdout.flush()
+
+
+def check_keys(what, given, known):
+    # A misspelt member would otherwise silently set nothing.
+    if not isinstance(given, dict):
+        raise SpecError(f"{what} is not a JSON object")
+    unknown = set(given) - known
+    if unknown:
+        raise SpecError(f"{what}: unknown members {sorted(unknown)}")
+
+
+def checked_range(selection, length):
+    if selection is None:
+        return length, length
+    if (not isinstance(selection, list) or len(selection) != 2
+            or not all(isinstance(n, int) for n in selection)
+            or not 0 <= selection[0] <= selection[1] <= length):
+        raise SpecError(f"selection {selection!r} is not within 0..{length}")
+    return selection[0], selection[1]
+
+
+class Window:
+    """One top-level window with the five widgets."""
+
+    def __init__(self, app, spec):
+        self.name = spec["name"]
+        self.wmclass = spec.get("wmclass")
+        if self.wmclass is not None and (
+                not isinstance(self.wmclass, list) or len(self.wmclass) != 2
+                or not all(isinstance(part, str) for part in self.wmclass)):
+            raise SpecError("wmclass is not a list of two strings")
+        self.window = Gtk.ApplicationWindow(application=app)
+        if self.wmclass:
+            # Only possible before the window is realized: a reset that changes it opens a new
+            # window. Deprecated in GTK 3, and still the only way to set it per window.
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)
+                self.window.set_wmclass(*self.wmclass)
+        self.window.set_default_size(480, 320)
+        box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6, margin=8)
+        self.widgets = {
+            "entry": Gtk.Entry(),
+            "text": Gtk.TextView(),
+            "password": Gtk.Entry(visibility=False),
+            "spin": Gtk.SpinButton.new_with_range(0, 1000, 1),
+            "button": Gtk.Button(label="OK"),
+        }
+        for name, widget in self.widgets.items():
+            widget.get_accessible().set_name(name)
+            if name == "text":
+                scrolled = Gtk.ScrolledWindow(min_content_height=120)
+                scrolled.add(widget)
+                box.pack_start(scrolled, True, True, 0)
+            else:
+                box.pack_start(widget, False, False, 0)
+        self.window.add(box)
+        self.window.connect("delete-event", lambda *_: True)  # closed only by the protocol
+        # Whatever can complete a wait for readiness.
+        self.window.connect("map-event", lambda *_: app.check_ready())
+        self.window.connect("notify::is-active", lambda *_: app.check_ready())
+        for widget in self.widgets.values():
+            widget.connect("focus-in-event", lambda *_: app.check_ready())
+
+    def apply(self, spec):
+        self.window.set_title(spec.get("title", self.name))
+        self.window.set_accept_focus(spec.get("accept_focus", True))
+        widgets = spec.get("widgets", {})
+        check_keys("widgets", widgets, set(WIDGETS))
+        for name, state in widgets.items():
+            check_keys(name, state, STATE_KEYS[name])
+        focus = spec.get("focus", "entry")
+        if focus not in WIDGETS:
+            raise SpecError(f"unknown focus widget {focus!r}")
+        for name in ("entry", "password"):
+            state = widgets.get(name, {})
+            entry = self.widgets[name]
+            text = state.get("text", "")
+            start, end = checked_range(state.get("selection"), len(text))
+            entry.set_text(text)
+            entry.select_region(start, end)
+        state = widgets.get("text", {})
+        text = state.get("text", "")
+        start, end = checked_range(state.get("selection"), len(text))
+        buffer = self.widgets["text"].get_buffer()
+        buffer.set_text(text)
+        buffer.select_range(buffer.get_iter_at_offset(end), buffer.get_iter_at_offset(start))
+        self.widgets["spin"].set_value(widgets.get("spin", {}).get("value", 0))
+        self.widgets["button"].set_label(widgets.get("button", {}).get("label", "OK"))
+        self.window.set_focus(self.widgets[focus])
+        self.focus = self.widgets[focus]
+        self.window.show_all()
+
+    def xid(self):
+        gdk_window = self.window.get_window()
+        return gdk_window.get_xid() if gdk_window else None
+
+    def ready(self, active):
+        if not self.window.get_mapped():
+            return False
+        return not active or (self.window.is_active() and self.focus.has_focus())
+
+    def present(self):
+        # A timestamp from the server, so that the window manager does not take the request for
+        # an old one and refuse it as focus stealing.
+        gdk_window = self.window.get_window()
+        self.window.present_with_time(GdkX11.x11_get_server_time(gdk_window) if gdk_window else 0)
+
+    def state(self):
+        widgets = {}
+        for name in ("entry", "password", "spin"):
+            entry = self.widgets[name]
+            bounds = entry.get_selection_bounds()
+            caret = entry.get_position()
+            widgets[name] = {"text": entry.get_text(),
+                             "selection": list(bounds) if bounds else [caret, caret],
+                             "caret": caret}
+        buffer = self.widgets["text"].get_buffer()
+        caret = buffer.get_iter_at_mark(buffer.get_insert())
+        start, end = buffer.get_selection_bounds() or (caret, caret)
+        widgets["text"] = {"text": buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(),
+                                                   True),
+                           "selection": [start.get_offset(), end.get_offset()],
+                           "caret": caret.get_offset()}
+        widgets["button"] = {"label": self.widgets["button"].get_label()}
+        focus = self.window.get_focus()
+        return {"title": self.window.get_title(), "active": self.window.is_active(),
+                "focus": next((n for n, w in self.widgets.items() if w is focus), None),
+                "widgets": widgets}
+
+
+class TestApp(Gtk.Application):
+    def __init__(self, spec):
+        super().__init__(application_id=spec.get("app_id"), flags=Gio.ApplicationFlags.NON_UNIQUE)
+        self.spec = spec
+        self.windows = {}
+        self.active = None
+        self.failed = False
+        self.pending = None  # (what to answer, window that must be active or None) until ready
+        # Commands wait in line while one is being carried out (the start counts as one).
+        self.busy = True
+        self.lines = []
+        self.stdin_buffer = b""
+        self.input_ended = False
+        settings = Gtk.Settings.get_default()
+        # No blinking caret, and no select-all when a widget takes the focus: what a test sets
+        # is what the widget shows.
+        settings.set_property("gtk-cursor-blink", False)
+        settings.set_property("gtk-entry-select-on-focus", False)
+
+    def do_activate(self):
+        self.hold()
+        GLib.io_add_watch(sys.stdin.fileno(), GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP,
+                          self.on_stdin)
+        try:
+            self.reset(self.spec, {"event": "ready"})
+        except SpecError as error:
+            write({"event": "failed", "error": str(error)})
+            self.failed = True
+            self.quit()
+
+    def reset(self, spec, answer):
+        check_keys("spec", spec, SPEC_KEYS)
+        specs = spec.get("windows", [])
+        if not isinstance(specs, list):
+            raise SpecError("windows is not a list")
+        for window_spec in specs:
+            check_keys("window", window_spec, WINDOW_KEYS)
+        names = [w.get("name") for w in specs]
+        if not all(isinstance(n, str) for n in names) or len(set(names)) != len(names):
+            raise SpecError("each window needs a name of its own")
+        active = spec.get("active", next((w["name"] for w in reversed(specs)
+                                          if w.get("accept_focus", True)), None))
+        if active is not None and active not in names:
+            raise SpecError(f"active window {active!r} is not in the windows")
+        if active is not None and not next(w for w in specs
+                                           if w["name"] == active).get("accept_focus", True):
+            raise SpecError(f"active window {active!r} does not accept the focus")
+        for name in list(self.windows):
+            kept = next((w for w in specs if w["name"] == name), None)
+            if kept is None or kept.get("wmclass") != self.windows[name].wmclass:
+                self.windows.pop(name).window.destroy()
+        for window_spec in specs:
+            window = self.windows.get(window_spec["name"]) or Window(self, window_spec)
+            window.apply(window_spec)
+            self.windows[window.name] = window
+        self.active = active
+        if active is not None:
+            self.windows[active].present()
+        self.wait_ready(answer, active)
+
+    def wait_ready(self, answer, active):
+        self.pending = (answer, active)
+        GLib.idle_add(self.check_ready)
+
+    def check_ready(self):
+        if self.pending is None:
+            return False
+        answer, active = self.pending
+        if all(w.ready(w.name == active) for w in self.windows.values()):
+            self.pending = None
+            self.finish({**answer, "pid": os.getpid(),
+                         "windows": {name: w.xid() for name, w in self.windows.items()}})
+        return False
+
+    def finish(self, answer):
+        """Answers the command being carried out and takes the next one."""
+        write(answer)
+        self.busy = False
+        GLib.idle_add(self.drain)
+
+    def drain(self):
+        while self.lines and not self.busy:
+            self.command(self.lines.pop(0))
+        if self.input_ended and not self.lines and not self.busy:
+            self.quit()
+        return False
+
+    def on_stdin(self, fd, condition):
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            # The commands already read are still carried out.
+            self.input_ended = True
+            self.drain()
+            return False
+        self.stdin_buffer += chunk
+        while b"\n" in self.stdin_buffer:
+            line, self.stdin_buffer = self.stdin_buffer.split(b"\n", 1)
+            if line.strip():
+                self.lines.append(line)
+        self.drain()
+        return True
+
+    def command(self, line):
+        try:
+            request = json.loads(line)
+            op = request.get("op")
+            if op == "state":
+                write({"ok": True, "active": next((n for n, w in self.windows.items()
+                                                   if w.window.is_active()), None),
+                       "windows": {n: w.state() for n, w in self.windows.items()}})
+            elif op == "reset":
+                self.busy = True
+                self.reset(request, {"ok": True})
+            elif op == "activate":
+                window = self.windows.get(request.get("window"))
+                if window is None:
+                    raise SpecError(f"no window {request.get('window')!r}")
+                if not window.window.get_accept_focus():
+                    raise SpecError(f"window {window.name!r} does not accept the focus")
+                self.busy = True
+                window.present()
+                self.wait_ready({"ok": True}, window.name)
+            elif op == "clipboard":
+                clipboard = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)
+                clipboard.set_text(str(request["text"]), -1)
+                write({"ok": True})
+            elif op == "drawn":
+                self.busy = True
+                self.answer_when_drawn()
+            elif op == "quit":
+                self.busy = True  # for good: nothing after it is carried out
+                write({"ok": True})
+                self.quit()
+            else:
+                raise SpecError(f"unknown op {op!r}")
+        except (ValueError, KeyError, TypeError, AttributeError) as error:
+            self.busy = False
+            write({"ok": False, "error": str(error)})
+
+    def answer_when_drawn(self):
+        waiting = {w.window for w in self.windows.values() if w.window.get_mapped()}
+        handlers = {}
+
+        def painted(clock, window):
+            clock.disconnect(handlers.pop(window))
+            waiting.discard(window)
+            if not waiting:
+                # A round trip: the server has carried out every drawing request by then.
+                Gdk.Display.get_default().sync()
+                self.finish({"ok": True})
+
+        if not waiting:
+            self.finish({"ok": True})
+            return
+        for window in waiting:
+            clock = window.get_frame_clock()
+            handlers[window] = clock.connect("after-paint", painted, window)
+            window.queue_draw()
+
+
+def main():
+    try:
+        spec = json.loads(sys.argv[1]) if len(sys.argv) > 1 else {"windows": [{"name": "main"}]}
+        if not isinstance(spec, dict):
+            raise ValueError("the spec is not a JSON object")
+    except ValueError as error:
+        write({"event": "failed", "error": str(error)})
+        return 2
+    if Gdk.Display.get_default() is None:
+        write({"event": "failed", "error": "cannot open the display"})
+        return 1
+    app = TestApp(spec)
+    status = app.run([sys.argv[0]])
+    return 1 if app.failed else status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
