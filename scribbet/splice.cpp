@@ -16,6 +16,20 @@ bool insideValue(CFIndex n, CFRange range) {
     return range.length <= n - range.location;
 }
 
+// A secure text field (a password field) never shows its text to an accessibility client: its
+// value reads as one mask character per character of the text. A value spliced from that mask
+// would put the mask characters into the field in place of the user's real text, so such a field
+// is written only when the new value keeps nothing of the old one: the field is empty, or the
+// selection covers the whole value. The new value is then the text alone.
+bool isSecureTextField(const TextInsertionContext& context) {
+    constexpr std::u16string_view secure = u"AXSecureTextField";
+    return context.subrole == secure || context.role == secure;
+}
+
+bool replacesWholeValue(CFIndex n, CFRange range) {
+    return n == 0 || (range.location == 0 && range.length == n);
+}
+
 // Create rule: the string is ours. NULL only when it cannot be made.
 base::CfPtr<CFStringRef> createString(std::u16string_view text) {
     static_assert(sizeof(UniChar) == sizeof(char16_t));
@@ -60,6 +74,12 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
             spliceSelection(context.value, context.selectedRange, text);
         if (!spliced) {
             return respond("selection_not_range", std::nullopt, "selection_out_of_bounds");
+        }
+        if (isSecureTextField(context) &&
+            !replacesWholeValue(static_cast<CFIndex>(context.value.size()),
+                                context.selectedRange)) {
+            // The value we hold is the mask, not the text: nothing is written.
+            return respond("value_unavailable", std::nullopt, std::nullopt);
         }
         newValue = createString(*spliced);
     }

@@ -20,7 +20,9 @@ spliceSelection(std::u16string_view value, CFRange range, std::u16string_view te
 
 // Writes the spliced value to the context's element, then the caret just after the text, and
 // returns the run's result; nothing is read back and a failed caret write does not undo the
-// value. The context's element is released before it returns.
+// value. A secure text field, whose value reads only as its mask, is written only when the text
+// replaces the whole value (an empty field, or everything selected); otherwise nothing is written
+// and the result is "value_unavailable". The context's element is released before it returns.
 [[nodiscard]] HelperResponse runDirectInsertion(TextInsertionContext context,
                                                 const std::u16string& text, pid_t targetPid,
                                                 std::optional<pid_t> focusedPid);
