@@ -86,6 +86,8 @@ const char* typeName(CFTypeID type) {
         return "CGEvent";
     case eventSourceTypeId:
         return "CGEventSource";
+    case fileDescriptorTypeId:
+        return "CFFileDescriptor";
     default:
         return "CFType";
     }

@@ -8,6 +8,7 @@
 // - Objects never move; a released object keeps its header so that a late use can be named.
 // - CFSTR literals are interned and immortal: retain and release do not change them.
 // - CFBooleanTrue/False are immortal as well.
+// - The run loop, and CFFileDescriptor over the process's real descriptors: see <macsim/tap.h>.
 #pragma once
 
 #include <stdbool.h>
@@ -40,6 +41,8 @@ typedef struct __CFRunLoop* CFRunLoopRef;
 typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 typedef struct __CFMachPort* CFMachPortRef;
 typedef CFStringRef CFRunLoopMode;
+typedef int CFFileDescriptorNativeDescriptor;
+typedef struct __CFFileDescriptor* CFFileDescriptorRef;
 
 // Ownership annotations, as the SDK spells them, for the static analyzer.
 #if defined(__clang__)
@@ -92,6 +95,23 @@ enum CFRunLoopRunResult : SInt32 {
     kCFRunLoopRunHandledSource = 4
 };
 
+// CF_ENUM(CFOptionFlags) { ... }: callback reasons of a CFFileDescriptor.
+enum : CFOptionFlags {
+    kCFFileDescriptorReadCallBack = 1UL << 0,
+    kCFFileDescriptorWriteCallBack = 1UL << 1
+};
+
+typedef void (*CFFileDescriptorCallBack)(CFFileDescriptorRef f, CFOptionFlags callBackTypes,
+                                         void* info);
+
+typedef struct {
+    CFIndex version;
+    void* info;
+    void* (*retain)(void* info);
+    void (*release)(void* info);
+    CFStringRef (*copyDescription)(void* info);
+} CFFileDescriptorContext;
+
 extern "C" {
 
 extern const CFAllocatorRef kCFAllocatorDefault; // NULL, as on macOS
@@ -139,6 +159,21 @@ void CFRunLoopStop(CFRunLoopRef rl);
 
 CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMachPortRef port,
                                                  CFIndex order) CF_RETURNS_RETAINED;
+
+CFTypeID CFFileDescriptorGetTypeID(void);
+CFFileDescriptorRef
+CFFileDescriptorCreate(CFAllocatorRef allocator, CFFileDescriptorNativeDescriptor fd,
+                       Boolean closeOnInvalidate, CFFileDescriptorCallBack callout,
+                       const CFFileDescriptorContext* context) CF_RETURNS_RETAINED;
+CFFileDescriptorNativeDescriptor CFFileDescriptorGetNativeDescriptor(CFFileDescriptorRef f);
+void CFFileDescriptorGetContext(CFFileDescriptorRef f, CFFileDescriptorContext* context);
+void CFFileDescriptorEnableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorDisableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorInvalidate(CFFileDescriptorRef f);
+Boolean CFFileDescriptorIsValid(CFFileDescriptorRef f);
+CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator,
+                                                       CFFileDescriptorRef f,
+                                                       CFIndex order) CF_RETURNS_RETAINED;
 
 } // extern "C"
 
