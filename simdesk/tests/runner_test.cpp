@@ -151,6 +151,61 @@ TEST(Scenario, MembersBecomeTheDesktop) {
     EXPECT_TRUE(s.failures.keyDownCreate && !s.failures.keyUpCreate);
 }
 
+// Repetitions stand for their items that many times, in order.
+TEST(Scenario, RepetitionsExpandInOrder) {
+    const Scenario s = parse(R"({"tool": "gripwell",
+        "stdout": {"reader": "stalls", "until": "events-delivered"},
+        "desktop": {"events": [{"type": "keyDown", "keycode": 1},
+            {"repeat": 2, "events": [{"type": "keyDown", "keycode": 2}, {"type": "keyUp"}]},
+            {"repeat": 0, "events": [{"type": "keyDown"}]}]},
+        "expect": {"stdoutLines": ["ready", {"repeat": 2, "lines": ["down", "up"]}],
+                   "delivered": {"below": 6}}})");
+    std::vector<int64_t> keycodes;
+    for (const macsim::SessionEvent& event : s.events) {
+        keycodes.push_back(event.type == kCGEventKeyUp ? -1 : event.keycode);
+    }
+    EXPECT_EQ(keycodes, (std::vector<int64_t>{1, 2, -1, 2, -1}));
+    EXPECT_EQ(s.stdoutReader, StdoutReader::stalls);
+    EXPECT_EQ(s.expect.stdoutText, "ready\ndown\nup\ndown\nup\n");
+    EXPECT_EQ(s.expect.deliveredBelow, 6u);
+}
+
+// The notation of readers, repetitions and their bounds refuses what it cannot mean.
+TEST(Scenario, ReadersAndRepetitionsRefuseWhatTheyCannotMean) {
+    const struct {
+        const char* text;
+        const char* place;
+    } cases[] = {
+        {R"({"tool": "vantor", "stdout": {"reader": "stalls", "until": "events-delivered"}})",
+         "/stdout/reader"},
+        {R"({"tool": "gripwell", "stdout": {"reader": "stalls"}})", "/stdout/until"},
+        {R"({"tool": "gripwell", "stdout": {"reader": "never-reads", "until": "x"}})",
+         "/stdout/until"},
+        {R"({"tool": "gripwell", "stdout": "stalls"})", "/stdout"},
+        {R"({"tool": "gripwell", "desktop": {"events": [{"repeat": 2, "events": [
+            {"repeat": 2, "events": []}]}]}})",
+         "/desktop/events/0/events/0"},
+        {R"({"tool": "gripwell", "desktop": {"events": [{"repeat": 1000001, "events": []}]}})",
+         "/desktop/events/0/repeat"},
+        {R"({"tool": "gripwell", "desktop": {"events": [{"type": "keyUp"},
+            {"repeat": 1000000, "events": [{"type": "keyUp"}]}]}})",
+         "/desktop/events/1"},
+        {R"({"tool": "gripwell", "expect": {"stdoutLines": [{"repeat": 1000000,
+            "lines": ["a hundred bytes to a line, with its line feed, pass the bound of 64 MiB a million times over ......"]}]}})",
+         "/expect/stdoutLines/0"},
+        {R"({"tool": "gripwell", "expect": {"stdoutLines": [], "stdoutLinesPrefix": []}})",
+         "/expect"},
+        {R"({"tool": "gripwell", "expect": {"delivered": {"below": 0}}})",
+         "/expect/delivered/below"},
+    };
+    for (const auto& c : cases) {
+        std::variant<Scenario, FormatError> parsed = parseScenario(c.text, "file.json");
+        const auto* error = std::get_if<FormatError>(&parsed);
+        ASSERT_NE(error, nullptr) << c.text;
+        EXPECT_EQ(error->place, c.place) << error->reason;
+    }
+}
+
 // A scenario whose expectations all hold for `outcome` but the ones a case breaks.
 struct CompareCase {
     const char* name;
@@ -242,6 +297,55 @@ TEST(Compare, StdoutDifferenceMarksTheFirstDifferentCharacter) {
                                        "  expected: \"é\\\"a\\n\"\n"
                                        "  actual:   \"é\\\"b\\n\"\n"
                                        "                ^ first difference at byte 3"});
+}
+
+// An output that may stop early must still be whole lines from the start of the expected ones.
+TEST(Compare, LinesPrefixTakesWholeLeadingLinesOnly) {
+    const Scenario scenario = parse(R"({"tool": "gripwell", "expect": {
+        "stdoutLinesPrefix": ["ready", "down", "up"], "delivered": {"below": 3}}})");
+    const struct {
+        const char* out;
+        std::size_t delivered;
+        std::vector<std::string> differences;
+    } cases[] = {
+        {"", 0, {}},
+        {"ready\ndown\n", 2, {}},
+        {"ready\ndown\nup\n", 2, {}},
+        {"ready\ndo", 2, {"stdout: ends inside a line: \"do\" after 6 bytes of whole lines"}},
+        {"ready\nup\n",
+         2,
+         {"stdout: expected the first lines of the expected text, actual:\n"
+          "  expected: \"ready\\ndown\\nup\\n\"\n"
+          "  actual:   \"ready\\nup\\n\"\n"
+          "                    ^ first difference at byte 6"}},
+        {"ready\n",
+         3,
+         {"delivered: expected fewer than 3 scripted events to reach the tool, actual 3"}},
+    };
+    for (const auto& c : cases) {
+        Outcome outcome;
+        outcome.process.exitCode = 0;
+        outcome.process.out = c.out;
+        outcome.eventsDelivered = c.delivered;
+        EXPECT_EQ(differences(scenario, outcome), c.differences) << c.out;
+    }
+}
+
+// A long output is shown around its first difference, with the sizes of both.
+TEST(Compare, LongOutputIsShownAroundTheFirstDifference) {
+    const std::string expected = std::string(300, 'a') + "X" + std::string(100, 'b');
+    Json expect = {{"stdout", expected}};
+    const Scenario scenario = parse(R"({"tool": "vantor", "expect": )" + expect.dump() + "}");
+    Outcome outcome;
+    outcome.process.exitCode = 0;
+    outcome.process.out = std::string(300, 'a') + "Y";
+    const std::string forty(40, 'a');
+    EXPECT_EQ(differences(scenario, outcome),
+              std::vector<std::string>{"stdout:\n  expected: ...\"" + forty + "X" +
+                                       std::string(39, 'b') + "\"...\n  actual:   ...\"" + forty +
+                                       "Y\"\n" + std::string(56, ' ') +
+                                       "^ first difference at byte 300 (expected 401 bytes, "
+                                       "actual 301)"});
 }
 
 TEST(Show, FieldsAreDrawnInUtf16Units) {
