@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <unistd.h>
+#include <utility>
 
 namespace gripwell {
 namespace {
@@ -19,8 +20,8 @@ struct Monitor {
     HoldState hold;
     CFMachPortRef tap = nullptr; // borrowed from run() while the run loop runs
     Output out{STDOUT_FILENO, OutputGuard::none, {}, 0};
-    // Owned; made when the first line has to wait, and released by run().
-    CFFileDescriptorRef outputWatch = nullptr;
+    // Owned by run(); filled in when the first line has to wait.
+    base::CfPtr<CFFileDescriptorRef>* outputWatch = nullptr;
 };
 Monitor monitor;
 
@@ -49,7 +50,8 @@ void outputWritable(CFFileDescriptorRef watch, CFOptionFlags /*callBackTypes*/, 
 // source, waiting lines would never be written; the host learns more from the end of the process
 // than from a silence.
 void awaitWritableOutput() noexcept {
-    if (monitor.outputWatch == nullptr) {
+    base::CfPtr<CFFileDescriptorRef>& outputWatch = *monitor.outputWatch;
+    if (!outputWatch) {
         CFFileDescriptorContext context = {0, nullptr, nullptr, nullptr, nullptr};
         // Standard output is not ours to close: it stays open when the watch is invalidated.
         auto watch = base::adopt(CFFileDescriptorCreate(kCFAllocatorDefault, monitor.out.fd, false,
@@ -64,9 +66,9 @@ void awaitWritableOutput() noexcept {
         }
         // The run loop retains the source, and the source the watch.
         CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopCommonModes);
-        monitor.outputWatch = watch.release();
+        outputWatch = std::move(watch);
     }
-    CFFileDescriptorEnableCallBacks(monitor.outputWatch, kCFFileDescriptorWriteCallBack);
+    CFFileDescriptorEnableCallBacks(outputWatch.get(), kCFFileDescriptorWriteCallBack);
 }
 
 // Writes a line of the running tool, or keeps it until standard output takes it; never waits.
@@ -160,17 +162,18 @@ int run(const std::vector<std::string>& args) {
     CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopCommonModes);
     monitor.tap = tap.get();
     CGEventTapEnable(tap.get(), true);
+    base::CfPtr<CFFileDescriptorRef> outputWatch;
+    monitor.outputWatch = &outputWatch;
     monitor.out.guard = prepareOutput(monitor.out.fd);
     emit(Line::ready);
 
     CFRunLoopRun();
 
-    if (monitor.outputWatch != nullptr) {
-        // Invalidating takes the watch's source out of the run loop.
-        CFFileDescriptorInvalidate(monitor.outputWatch);
-        CFRelease(monitor.outputWatch);
-        monitor.outputWatch = nullptr;
+    if (outputWatch) {
+        // Takes the watch's source out of the run loop; standard output stays open.
+        CFFileDescriptorInvalidate(outputWatch.get());
     }
+    monitor.outputWatch = nullptr;
     monitor.tap = nullptr;
     return 0;
 }

@@ -1,4 +1,4 @@
-// The running tool's line output against real pipes, sockets, files and terminals: what is
+// The running tool's line output against real pipes, files and terminals: what is
 // written at once and what waits, the order and wholeness of what a reader gets, the exact bound,
 // and which open file descriptions are made non-blocking.
 #include "gripwell/output.h"
@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -65,22 +64,6 @@ protected:
     void TearDown() override { std::signal(SIGPIPE, previous); }
     void (*previous)(int) = nullptr;
 };
-
-TEST_F(OutputTest, LineOutcomeFollowsTheDescriptor) {
-    Pipe open, full, gone;
-    full.fill();
-    ::close(gone.ends[0]);
-    gone.ends[0] = -1;
-    Output toOpen = open.output(), toFull = full.output(), toGone = gone.output(), toClosed;
-    toClosed.fd = 1000; // not open
-    EXPECT_EQ(writeOrKeep(toOpen, "down\n"), LineOutcome::written);
-    EXPECT_EQ(open.drain(), "down\n");
-    EXPECT_EQ(writeOrKeep(toFull, "down\n"), LineOutcome::kept);
-    EXPECT_EQ(keptBytes(toFull), 5u);
-    EXPECT_EQ(writeOrKeep(toGone, "down\n"), LineOutcome::readerGone);
-    EXPECT_EQ(writeOrKeep(toClosed, "down\n"), LineOutcome::dropped);
-    EXPECT_EQ(keptBytes(toClosed), 0u);
-}
 
 // Once a line waits, later lines go behind it even when the pipe has room again.
 TEST_F(OutputTest, LinesNeverOvertakeTheOnesThatWait) {
@@ -144,16 +127,6 @@ TEST_F(OutputTest, FlushesWholeLinesInOrderOverManyRounds) {
     EXPECT_EQ(keptBytes(out), 0u);
 }
 
-TEST_F(OutputTest, FlushTellsAReaderGone) {
-    Pipe pipe;
-    Output out = pipe.output();
-    pipe.fill();
-    ASSERT_EQ(writeOrKeep(out, "down\n"), LineOutcome::kept);
-    ::close(pipe.ends[0]);
-    pipe.ends[0] = -1;
-    EXPECT_EQ(writeKept(out), FlushOutcome::readerGone);
-}
-
 // A terminal device, the other end as the host of a terminal would hold it, in raw mode so that
 // what is written arrives unchanged.
 struct Terminal {
@@ -183,9 +156,8 @@ bool nonBlocking(int fd) {
 // `given` is the description a host hands over; standard output is a copy of it, which shares
 // it, as a child's descriptors share its parent's.
 TEST_F(OutputTest, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
-    std::array<int, 2> pipeEnds{}, socketEnds{};
+    std::array<int, 2> pipeEnds{};
     ASSERT_EQ(::pipe(pipeEnds.data()), 0);
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, socketEnds.data()), 0);
     char fileName[] = "/tmp/gripwell-output-XXXXXX";
     const int file = ::mkstemp(fileName);
     ::unlink(fileName);
@@ -199,7 +171,6 @@ TEST_F(OutputTest, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
     };
     const Row rows[] = {
         {"pipe", pipeEnds[1], OutputGuard::none, true, true},
-        {"socket", socketEnds[1], OutputGuard::none, true, true},
         {"regular file", file, OutputGuard::none, false, false},
         {"terminal", terminal.device, OutputGuard::none, false, true},
         {"other device", null, OutputGuard::pollFirst, false, false},
@@ -216,7 +187,7 @@ TEST_F(OutputTest, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
         EXPECT_EQ(writeOrKeep(out, "ready\n"), LineOutcome::written);
         ::close(standardOutput);
     }
-    for (int fd : {pipeEnds[0], pipeEnds[1], socketEnds[0], socketEnds[1], file, null}) {
+    for (int fd : {pipeEnds[0], pipeEnds[1], file, null}) {
         ::close(fd);
     }
 }
