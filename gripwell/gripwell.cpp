@@ -2,42 +2,99 @@
 
 #include "base/cf_ptr.h"
 #include "base/line_out.h"
+#include "gripwell/output.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <unistd.h>
+#include <utility>
 
 namespace gripwell {
 namespace {
 
-// Process-wide state. run() sets it; afterwards only the tap callback touches it, on the main
-// thread, inside CFRunLoopRun.
+// Process-wide state. run() sets it; afterwards only the tap callback and the output watch's
+// callback touch it, on the main thread, inside CFRunLoopRun.
 struct Monitor {
     HoldModifier modifier = HoldModifier::option;
     bool trusted = false;
     HoldState hold;
     CFMachPortRef tap = nullptr; // borrowed from run() while the run loop runs
+    Output out{STDOUT_FILENO, OutputGuard::none, {}, 0};
+    // Owned by run(); filled in when the first line has to wait.
+    base::CfPtr<CFFileDescriptorRef>* outputWatch = nullptr;
 };
 Monitor monitor;
 
-// The whole line in one write(2), unbuffered, so the host sees it at once. Needs SIGPIPE ignored,
-// so that a reader that has gone shows as an outcome rather than a signal.
-base::WriteOutcome writeLine(Line line) noexcept {
-    return base::writeAll(STDOUT_FILENO, lineBytes(line)).outcome;
+// The one way out of a running gripwell: once the reader has gone, or is so far behind that it is
+// as good as gone, nobody will see a line again, and an active filter must not stay in front of
+// every keystroke of the session for nothing. The tap goes with the process.
+[[noreturn]] void endWatching() noexcept {
+    std::exit(0);
 }
 
-// Writes a line of the running tool. Other write failures are ignored, but once the reader has
-// gone nobody will ever see a line again: an active filter must not stay in front of every
-// keystroke of the session for nothing, so the process ends.
-void emit(Line line) noexcept {
-    if (writeLine(line) == base::WriteOutcome::readerGone) {
-        std::exit(0);
+// The run loop calls this once standard output takes data again. The callback is one-shot: it is
+// enabled again for as long as lines wait.
+void outputWritable(CFFileDescriptorRef watch, CFOptionFlags /*callBackTypes*/, void* /*info*/) {
+    switch (writeKept(monitor.out)) {
+    case FlushOutcome::done:
+        return;
+    case FlushOutcome::waiting:
+        CFFileDescriptorEnableCallBacks(watch, kCFFileDescriptorWriteCallBack);
+        return;
+    case FlushOutcome::readerGone:
+        endWatching();
     }
 }
 
-// The error line is written whether or not anyone reads it; the status tells the outcome.
+// Has the run loop call outputWritable when standard output takes data again. Without that
+// source, waiting lines would never be written; the host learns more from the end of the process
+// than from a silence.
+void awaitWritableOutput() noexcept {
+    base::CfPtr<CFFileDescriptorRef>& outputWatch = *monitor.outputWatch;
+    if (!outputWatch) {
+        CFFileDescriptorContext context = {0, nullptr, nullptr, nullptr, nullptr};
+        // Standard output is not ours to close: it stays open when the watch is invalidated.
+        auto watch = base::adopt(CFFileDescriptorCreate(kCFAllocatorDefault, monitor.out.fd, false,
+                                                        &outputWritable, &context));
+        if (!watch) {
+            endWatching();
+        }
+        auto source =
+            base::adopt(CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, watch.get(), 0));
+        if (!source) {
+            endWatching();
+        }
+        // The run loop retains the source, and the source the watch.
+        CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopCommonModes);
+        outputWatch = std::move(watch);
+    }
+    CFFileDescriptorEnableCallBacks(outputWatch.get(), kCFFileDescriptorWriteCallBack);
+}
+
+// Writes a line of the running tool, or keeps it until standard output takes it; never waits.
+// Other write failures are ignored: that line is lost.
+void emit(Line line) noexcept {
+    const bool alreadyWaiting = keptBytes(monitor.out) != 0;
+    switch (writeOrKeep(monitor.out, lineBytes(line))) {
+    case LineOutcome::written:
+    case LineOutcome::dropped:
+        return;
+    case LineOutcome::kept:
+        if (!alreadyWaiting) {
+            awaitWritableOutput();
+        }
+        return;
+    case LineOutcome::readerGone:
+    case LineOutcome::tooFarBehind:
+        endWatching();
+    }
+}
+
+// The error line of a start-up that cannot complete: one whole write(2) to standard output as
+// the host gave it, whether or not anyone reads it; the status tells the outcome. Needs SIGPIPE
+// ignored, so that a reader that has gone shows as an outcome rather than a signal.
 int failStartUp(Line line, int status) noexcept {
-    static_cast<void>(writeLine(line));
+    static_cast<void>(base::writeAll(STDOUT_FILENO, lineBytes(line)));
     return status;
 }
 
@@ -105,10 +162,18 @@ int run(const std::vector<std::string>& args) {
     CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopCommonModes);
     monitor.tap = tap.get();
     CGEventTapEnable(tap.get(), true);
+    base::CfPtr<CFFileDescriptorRef> outputWatch;
+    monitor.outputWatch = &outputWatch;
+    monitor.out.guard = prepareOutput(monitor.out.fd);
     emit(Line::ready);
 
     CFRunLoopRun();
 
+    if (outputWatch) {
+        // Takes the watch's source out of the run loop; standard output stays open.
+        CFFileDescriptorInvalidate(outputWatch.get());
+    }
+    monitor.outputWatch = nullptr;
     monitor.tap = nullptr;
     return 0;
 }

@@ -27,8 +27,9 @@ CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event
 
 // The whole tool. `args` is the command line with the program name first; only args[1], when
 // present, is read. Returns 1, 2 or 3 after an error line when start-up fails, or 0 after
-// "ready" once the run loop has stopped. Ends the process with status 0 itself when a line
-// cannot be written because standard output's reader has gone.
+// "ready" once the run loop has stopped. From "ready" on, lines that standard output cannot take
+// at once wait (see output.h) and the run loop writes them later. Ends the process with status 0
+// itself when standard output's reader has gone, or when more than maxBacklogBytes would wait.
 int run(const std::vector<std::string>& args);
 
 } // namespace gripwell

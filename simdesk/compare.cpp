@@ -41,23 +41,47 @@ std::size_t columns(const std::string& text) {
     }));
 }
 
-// Both texts quoted, one above the other, with a mark under the first byte where they part.
+// Texts longer than this are shown as an excerpt around the first difference.
+constexpr std::size_t wholeTextLimit = 240;
+constexpr std::size_t excerptContext = 40;
+
+// Both texts quoted, one above the other, with a mark under the first byte where they part. Long
+// texts are cut to the bytes around that place, with "..." where something is left out.
 std::string textDifference(const std::string& expected, const std::string& actual) {
     std::size_t common = 0;
     while (common < expected.size() && common < actual.size() &&
            expected[common] == actual[common]) {
         ++common;
     }
+    std::size_t from = 0;
+    std::string shownExpected = expected, shownActual = actual, sizes;
+    if (expected.size() > wholeTextLimit || actual.size() > wholeTextLimit) {
+        from = common > excerptContext ? common - excerptContext : 0;
+        while (from > 0 && (static_cast<unsigned char>(expected[from]) & 0xC0) == 0x80) {
+            --from;
+        }
+        shownExpected = expected.substr(from, common - from + excerptContext);
+        shownActual = actual.substr(from, common - from + excerptContext);
+        sizes = " (expected " + std::to_string(expected.size()) + " bytes, actual " +
+                std::to_string(actual.size()) + ")";
+    }
+    const std::string lead = from > 0 ? "..." : "";
+    const auto show = [&lead](const std::string& whole, const std::string& shown, std::size_t at) {
+        return lead + quoteBytes(shown) + (at + shown.size() < whole.size() ? "..." : "");
+    };
     std::size_t sequenceStart = common; // the mark goes under a whole character
-    while (sequenceStart > 0 &&
+    while (sequenceStart > from &&
            (static_cast<unsigned char>(expected[sequenceStart]) & 0xC0) == 0x80) {
         --sequenceStart;
     }
     const std::string label = "  expected: ";
     const std::size_t markColumn =
-        label.size() + columns(quoteBytes(expected.substr(0, sequenceStart))) - 1;
-    return label + quoteBytes(expected) + "\n  actual:   " + quoteBytes(actual) + "\n" +
-           std::string(markColumn, ' ') + "^ first difference at byte " + std::to_string(common);
+        label.size() + lead.size() +
+        columns(quoteBytes(expected.substr(from, sequenceStart - from))) - 1;
+    return label + show(expected, shownExpected, from) +
+           "\n  actual:   " + show(actual, shownActual, from) + "\n" +
+           std::string(markColumn, ' ') + "^ first difference at byte " + std::to_string(common) +
+           sizes;
 }
 
 // Two numbered lists side by side, with the first place where they part.
@@ -189,14 +213,25 @@ std::vector<std::string> differences(const Scenario& scenario, const Outcome& ou
     if (!process.err.empty()) {
         diffs.push_back("stderr: expected nothing, actual " + quoteBytes(process.err));
     }
-    if (expect.stdoutText && *expect.stdoutText != process.out) {
+    if (expect.stdoutText && expect.stdoutMayStopEarly) {
+        const std::string& out = process.out;
+        if (expect.stdoutText->compare(0, out.size(), out) != 0) {
+            diffs.push_back("stdout: expected the first lines of the expected text, actual:\n" +
+                            textDifference(*expect.stdoutText, out));
+        } else if (!out.empty() && out.back() != '\n') {
+            const std::size_t lastLine =
+                out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1;
+            diffs.push_back("stdout: ends inside a line: " + quoteBytes(out.substr(lastLine)) +
+                            " after " + std::to_string(lastLine) + " bytes of whole lines");
+        }
+    } else if (expect.stdoutText && *expect.stdoutText != process.out) {
         diffs.push_back("stdout:\n" + textDifference(*expect.stdoutText, process.out));
     }
     if (expect.json) {
         compareJson(*expect.json, process.out, diffs);
     }
     const bool needsReport = !expect.elements.empty() || expect.writes || expect.posted ||
-                             expect.elapsedNanos || expect.delivered;
+                             expect.elapsedNanos || expect.delivered || expect.deliveredBelow;
     if (!outcome.reportFault.empty()) {
         if (needsReport) {
             diffs.push_back(outcome.reportFault + ", so its effects cannot be checked");
@@ -233,15 +268,17 @@ std::vector<std::string> differences(const Scenario& scenario, const Outcome& ou
     for (const std::string& altered : outcome.alteredEvents) {
         diffs.push_back("the tap must pass every event on unchanged, but " + altered);
     }
-    if (expect.delivered) {
-        const std::size_t actual = scenario.tool == Tool::gripwell ? outcome.eventsDelivered
-                                                                   : outcome.activationsDelivered;
-        if (actual != *expect.delivered) {
-            diffs.push_back("delivered: expected " + std::to_string(*expect.delivered) +
-                            " scripted " +
-                            (scenario.tool == Tool::gripwell ? "events" : "activations") +
-                            " to reach the tool, actual " + std::to_string(actual));
-        }
+    const std::size_t delivered =
+        scenario.tool == Tool::gripwell ? outcome.eventsDelivered : outcome.activationsDelivered;
+    const std::string what = scenario.tool == Tool::gripwell ? "events" : "activations";
+    if (expect.delivered && delivered != *expect.delivered) {
+        diffs.push_back("delivered: expected " + std::to_string(*expect.delivered) + " scripted " +
+                        what + " to reach the tool, actual " + std::to_string(delivered));
+    }
+    if (expect.deliveredBelow && delivered >= *expect.deliveredBelow) {
+        diffs.push_back("delivered: expected fewer than " + std::to_string(*expect.deliveredBelow) +
+                        " scripted " + what + " to reach the tool, actual " +
+                        std::to_string(delivered));
     }
     if (expect.elapsedNanos && !withinTolerance(*expect.elapsedNanos, outcome.elapsedNanos)) {
         diffs.push_back("elapsed: expected " + showSeconds(*expect.elapsedNanos) + " s, actual " +

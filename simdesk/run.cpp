@@ -112,7 +112,21 @@ Outcome runScenario(const Scenario& scenario) {
 
     buildDesktop(scenario);
     macsim::ChildOptions options;
-    options.readerGone = scenario.readerGone;
+    switch (scenario.stdoutReader) {
+    case StdoutReader::reads:
+        break;
+    case StdoutReader::gone:
+        options.readerGone = true;
+        break;
+    case StdoutReader::stalls:
+        options.reading = macsim::Reading::stalled;
+        // In the child: the reader starts once the run loop has handed out the last event.
+        macsim::onSessionEventsDone(&macsim::resumeReading);
+        break;
+    case StdoutReader::neverReads:
+        options.reading = macsim::Reading::never;
+        break;
+    }
     options.timeoutSeconds = childTimeoutSeconds;
     options.report = desktopReport;
     outcome.process = macsim::runChild(

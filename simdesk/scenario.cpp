@@ -201,7 +201,7 @@ macsim::Failures readFailures(const Json& json, const std::string& place) {
     return failures;
 }
 
-std::vector<macsim::SessionEvent> readEvents(const Json& json, const std::string& place) {
+macsim::SessionEvent readEvent(const Json& json, const std::string& place) {
     const std::pair<std::string_view, CGEventType> types[] = {
         {"keyDown", kCGEventKeyDown},
         {"keyUp", kCGEventKeyUp},
@@ -209,37 +209,82 @@ std::vector<macsim::SessionEvent> readEvents(const Json& json, const std::string
         {"tapDisabledByTimeout", kCGEventTapDisabledByTimeout},
         {"tapDisabledByUserInput", kCGEventTapDisabledByUserInput},
     };
+    const Json& entry = requireObject(json, place);
+    allowOnly(entry, place, {"type", "flags", "keycode", "autorepeat"});
+    const std::string typePlace = memberPlace(place, "type");
+    const std::string& type = requireString(requireMember(entry, place, "type"), typePlace);
+    macsim::SessionEvent event;
+    bool known = false;
+    for (const auto& [name, value] : types) {
+        if (type == name) {
+            event.type = value;
+            known = true;
+        }
+    }
+    if (!known) {
+        throw FormatError{typePlace, "unknown event type \"" + type + "\""};
+    }
+    if (entry.contains("flags")) {
+        event.flags = readFlags(entry.at("flags"), memberPlace(place, "flags"));
+    }
+    if (entry.contains("keycode")) {
+        event.keycode = readInteger(entry.at("keycode"), memberPlace(place, "keycode"), 0,
+                                    std::numeric_limits<CGKeyCode>::max());
+    }
+    if (entry.contains("autorepeat")) {
+        event.autorepeat =
+            readInteger(entry.at("autorepeat"), memberPlace(place, "autorepeat"), 0, 1);
+    }
+    return event;
+}
+
+// A repetition, {"repeat": N, NAME: [ITEM, ...]}: the count and the list of items (which are not
+// repetitions themselves).
+std::pair<std::size_t, const Json*> readRepetition(const Json& json, const std::string& place,
+                                                   std::string_view name) {
+    allowOnly(json, place, {"repeat", name});
+    const auto count = static_cast<std::size_t>(
+        readInteger(requireMember(json, place, "repeat"), memberPlace(place, "repeat"), 0,
+                    static_cast<int64_t>(maxScriptedEvents)));
+    const std::string itemsPlace = memberPlace(place, name);
+    const Json& items = requireArray(requireMember(json, place, name), itemsPlace);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].is_object() && items[i].contains("repeat")) {
+            throw FormatError{itemPlace(itemsPlace, i), "a repetition cannot hold another"};
+        }
+    }
+    return {count, &items};
+}
+
+bool isRepetition(const Json& json) {
+    return json.is_object() && json.contains("repeat");
+}
+
+std::vector<macsim::SessionEvent> readEvents(const Json& json, const std::string& place) {
     std::vector<macsim::SessionEvent> events;
+    const auto add = [&events](const std::vector<macsim::SessionEvent>& more, std::size_t times,
+                               const std::string& at) {
+        if (!more.empty() && times > (maxScriptedEvents - events.size()) / more.size()) {
+            throw FormatError{at,
+                              "more than " + std::to_string(maxScriptedEvents) + " events in all"};
+        }
+        for (std::size_t i = 0; i < times; ++i) {
+            events.insert(events.end(), more.begin(), more.end());
+        }
+    };
     requireArray(json, place);
     for (std::size_t i = 0; i < json.size(); ++i) {
         const std::string at = itemPlace(place, i);
-        const Json& entry = requireObject(json[i], at);
-        allowOnly(entry, at, {"type", "flags", "keycode", "autorepeat"});
-        const std::string typePlace = memberPlace(at, "type");
-        const std::string& type = requireString(requireMember(entry, at, "type"), typePlace);
-        macsim::SessionEvent event;
-        bool known = false;
-        for (const auto& [name, value] : types) {
-            if (type == name) {
-                event.type = value;
-                known = true;
-            }
+        if (!isRepetition(json[i])) {
+            add({readEvent(json[i], at)}, 1, at);
+            continue;
         }
-        if (!known) {
-            throw FormatError{typePlace, "unknown event type \"" + type + "\""};
+        const auto [count, items] = readRepetition(json[i], at, "events");
+        std::vector<macsim::SessionEvent> once;
+        for (std::size_t k = 0; k < items->size(); ++k) {
+            once.push_back(readEvent((*items)[k], itemPlace(memberPlace(at, "events"), k)));
         }
-        if (entry.contains("flags")) {
-            event.flags = readFlags(entry.at("flags"), memberPlace(at, "flags"));
-        }
-        if (entry.contains("keycode")) {
-            event.keycode = readInteger(entry.at("keycode"), memberPlace(at, "keycode"), 0,
-                                        std::numeric_limits<CGKeyCode>::max());
-        }
-        if (entry.contains("autorepeat")) {
-            event.autorepeat =
-                readInteger(entry.at("autorepeat"), memberPlace(at, "autorepeat"), 0, 1);
-        }
-        events.push_back(event);
+        add(once, count, at);
     }
     return events;
 }
@@ -383,31 +428,78 @@ std::vector<ExpectedPost> readPosted(const Json& json, const std::string& place)
     return posted;
 }
 
+// LINES: texts without a line feed, or repetitions {"repeat": N, "lines": [TEXT, ...]}. The
+// result is every line followed by a line feed.
+std::string readLines(const Json& json, const std::string& place) {
+    std::string text;
+    const auto add = [&text](const std::string& more, std::size_t times, const std::string& at) {
+        if (!more.empty() && times > (maxExpectedOutputBytes - text.size()) / more.size()) {
+            throw FormatError{at, "more than " + std::to_string(maxExpectedOutputBytes) +
+                                      " bytes of lines in all"};
+        }
+        for (std::size_t i = 0; i < times; ++i) {
+            text += more;
+        }
+    };
+    const auto line = [](const Json& item, const std::string& at) {
+        const std::string& value = requireString(item, at);
+        if (value.find('\n') != std::string::npos) {
+            throw FormatError{at, "a line cannot hold a line feed"};
+        }
+        return value + "\n";
+    };
+    requireArray(json, place);
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const std::string at = itemPlace(place, i);
+        if (!isRepetition(json[i])) {
+            add(line(json[i], at), 1, at);
+            continue;
+        }
+        const auto [count, items] = readRepetition(json[i], at, "lines");
+        std::string once;
+        for (std::size_t k = 0; k < items->size(); ++k) {
+            once += line((*items)[k], itemPlace(memberPlace(at, "lines"), k));
+        }
+        add(once, count, at);
+    }
+    return text;
+}
+
+// "delivered": N, or {"below": N}.
+void readDelivered(const Json& json, const std::string& place, Expectations& expect) {
+    const int64_t most = std::numeric_limits<int32_t>::max();
+    if (!json.is_object()) {
+        expect.delivered = static_cast<std::size_t>(readInteger(json, place, 0, most));
+        return;
+    }
+    allowOnly(json, place, {"below"});
+    expect.deliveredBelow = static_cast<std::size_t>(
+        readInteger(requireMember(json, place, "below"), memberPlace(place, "below"), 1, most));
+}
+
 Expectations readExpectations(const Json& json, const std::string& place) {
     requireObject(json, place);
     allowOnly(json, place,
-              {"stdout", "stdoutLines", "json", "exit", "elements", "writes", "posted", "elapsed",
-               "delivered"});
+              {"stdout", "stdoutLines", "stdoutLinesPrefix", "json", "exit", "elements", "writes",
+               "posted", "elapsed", "delivered"});
     Expectations expect;
-    if (json.contains("stdout") && json.contains("stdoutLines")) {
-        throw FormatError{memberPlace(place, "stdoutLines"),
-                          "give \"stdout\" or \"stdoutLines\", not both"};
+    const int outputForms = static_cast<int>(json.contains("stdout")) +
+                            static_cast<int>(json.contains("stdoutLines")) +
+                            static_cast<int>(json.contains("stdoutLinesPrefix"));
+    if (outputForms > 1) {
+        throw FormatError{place, "give one of \"stdout\", \"stdoutLines\" and "
+                                 "\"stdoutLinesPrefix\", not more"};
     }
     if (json.contains("stdout")) {
         expect.stdoutText = requireString(json.at("stdout"), memberPlace(place, "stdout"));
     }
     if (json.contains("stdoutLines")) {
-        const std::string at = memberPlace(place, "stdoutLines");
-        const Json& lines = requireArray(json.at("stdoutLines"), at);
-        std::string text;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::string& line = requireString(lines[i], itemPlace(at, i));
-            if (line.find('\n') != std::string::npos) {
-                throw FormatError{itemPlace(at, i), "a line cannot hold a line feed"};
-            }
-            text += line + "\n";
-        }
-        expect.stdoutText = text;
+        expect.stdoutText = readLines(json.at("stdoutLines"), memberPlace(place, "stdoutLines"));
+    }
+    if (json.contains("stdoutLinesPrefix")) {
+        expect.stdoutText =
+            readLines(json.at("stdoutLinesPrefix"), memberPlace(place, "stdoutLinesPrefix"));
+        expect.stdoutMayStopEarly = true;
     }
     if (json.contains("json")) {
         expect.json = requireObject(json.at("json"), memberPlace(place, "json"));
@@ -437,11 +529,42 @@ Expectations readExpectations(const Json& json, const std::string& place) {
         expect.elapsedNanos = readSeconds(json.at("elapsed"), memberPlace(place, "elapsed"));
     }
     if (json.contains("delivered")) {
-        expect.delivered = static_cast<std::size_t>(
-            readInteger(json.at("delivered"), memberPlace(place, "delivered"), 0,
-                        std::numeric_limits<int32_t>::max()));
+        readDelivered(json.at("delivered"), memberPlace(place, "delivered"), expect);
     }
     return expect;
+}
+
+// "open", "reader-gone", {"reader": "stalls", "until": "events-delivered"} or
+// {"reader": "never-reads"}.
+StdoutReader readReader(const Json& json, const std::string& place) {
+    if (json.is_string()) {
+        const std::string& mode = json.get<std::string>();
+        if (mode == "open" || mode == "reader-gone") {
+            return mode == "open" ? StdoutReader::reads : StdoutReader::gone;
+        }
+    }
+    if (!json.is_object()) {
+        throw FormatError{place,
+                          "expected \"open\", \"reader-gone\", {\"reader\": \"stalls\", "
+                          "\"until\": \"events-delivered\"} or {\"reader\": \"never-reads\"}"};
+    }
+    allowOnly(json, place, {"reader", "until"});
+    const std::string readerPlace = memberPlace(place, "reader");
+    const std::string& reader = requireString(requireMember(json, place, "reader"), readerPlace);
+    if (reader == "never-reads") {
+        if (json.contains("until")) {
+            throw FormatError{memberPlace(place, "until"), "a reader that never reads has no end"};
+        }
+        return StdoutReader::neverReads;
+    }
+    if (reader != "stalls") {
+        throw FormatError{readerPlace, "expected \"stalls\" or \"never-reads\""};
+    }
+    const std::string untilPlace = memberPlace(place, "until");
+    if (requireString(requireMember(json, place, "until"), untilPlace) != "events-delivered") {
+        throw FormatError{untilPlace, "expected \"events-delivered\""};
+    }
+    return StdoutReader::stalls;
 }
 
 Scenario readScenario(const Json& json, const std::string& fileName) {
@@ -463,11 +586,7 @@ Scenario readScenario(const Json& json, const std::string& fileName) {
         scenario.text = readText(json.at("text"), "/text");
     }
     if (json.contains("stdout")) {
-        const std::string& mode = requireString(json.at("stdout"), "/stdout");
-        if (mode != "open" && mode != "reader-gone") {
-            throw FormatError{"/stdout", "expected \"open\" or \"reader-gone\""};
-        }
-        scenario.readerGone = mode == "reader-gone";
+        scenario.stdoutReader = readReader(json.at("stdout"), "/stdout");
     }
     // Defaults that differ from an empty simulated desktop.
     scenario.desktop.trusted = true;
@@ -478,9 +597,13 @@ Scenario readScenario(const Json& json, const std::string& fileName) {
     }
     if (json.contains("expect")) {
         scenario.expect = readExpectations(json.at("expect"), "/expect");
-        if (scenario.expect.delivered && scenario.tool == Tool::scribbet) {
+        if ((scenario.expect.delivered || scenario.expect.deliveredBelow) &&
+            scenario.tool == Tool::scribbet) {
             throw FormatError{"/expect/delivered", "scribbet takes no scripted events"};
         }
+    }
+    if (scenario.stdoutReader == StdoutReader::stalls && scenario.tool != Tool::gripwell) {
+        throw FormatError{"/stdout/reader", "only gripwell has session events to wait for"};
     }
     return scenario;
 }

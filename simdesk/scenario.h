@@ -28,6 +28,18 @@ inline constexpr std::string_view textFileWord = "@textfile";
 // Allowed distance between an expected and an actual time on the simulated clock.
 inline constexpr int64_t timeToleranceNanos = 500'000;
 
+// Bounds of what a repetition may expand to, so that a small file cannot ask for a huge run.
+inline constexpr std::size_t maxScriptedEvents = 1'000'000;
+inline constexpr std::size_t maxExpectedOutputBytes = std::size_t{64} << 20;
+
+// Who reads the tool's standard output, and when.
+enum class StdoutReader {
+    reads,      // everything, as it comes
+    gone,       // nobody: the reading end is closed before the process starts
+    stalls,     // nothing until every scripted session event has reached the tool (gripwell)
+    neverReads, // nothing while the process runs; the pipe stays open
+};
+
 struct ExpectedWrite {
     std::string target; // element name, or "app:PID"
     std::string attribute;
@@ -49,14 +61,17 @@ using AttributeTable = std::map<std::string, macsim::Read>;
 
 struct Expectations {
     std::optional<std::string> stdoutText; // "stdout", or "stdoutLines" joined with line feeds
+    bool stdoutMayStopEarly = false;       // "stdoutLinesPrefix": whole lines from the start
     std::optional<Json> json;              // the members of the one JSON line on stdout
     int exitCode = 0;
     std::map<std::string, AttributeTable> elements;
     std::optional<std::vector<ExpectedWrite>> writes;
     std::optional<std::vector<ExpectedPost>> posted;
     std::optional<int64_t> elapsedNanos;
-    // Scripted events (gripwell) or activations (vantor) that reached the tool.
+    // Scripted events (gripwell) or activations (vantor) that reached the tool: exactly, or
+    // fewer than.
     std::optional<std::size_t> delivered;
+    std::optional<std::size_t> deliveredBelow;
 };
 
 struct Scenario {
@@ -64,7 +79,7 @@ struct Scenario {
     Tool tool = Tool::scribbet;
     std::vector<std::string> args; // after the program path; may hold textFileWord
     std::string text;              // bytes of the text file
-    bool readerGone = false;       // standard output has no reader from the start
+    StdoutReader stdoutReader = StdoutReader::reads;
     macsim::Desktop desktop;
     macsim::Failures failures;
     std::vector<macsim::FrontmostEntry> frontmost;

@@ -191,8 +191,19 @@ std::string showRun(const Scenario& scenario, const Outcome& outcome,
                 quoteBytes(scenario.text) + " (" + std::to_string(scenario.text.size()) +
                 (scenario.text.size() == 1 ? " byte)\n" : " bytes)\n");
     }
-    if (scenario.readerGone) {
+    switch (scenario.stdoutReader) {
+    case StdoutReader::reads:
+        break;
+    case StdoutReader::gone:
         text += "  with nobody reading its standard output\n";
+        break;
+    case StdoutReader::stalls:
+        text += "  with a reader of its standard output that reads nothing until every session "
+                "event has reached the tool\n";
+        break;
+    case StdoutReader::neverReads:
+        text += "  with a reader of its standard output that never reads\n";
+        break;
     }
     if (!scenario.frontmost.empty()) {
         text += "Frontmost application:\n";

@@ -19,7 +19,8 @@ namespace vantor {
 
 // Writes `line` and a line feed to standard output in one unbuffered write. When the write fails
 // because standard output's reader has gone, the process ends with status 0: nobody is left to
-// tell. Other write failures are ignored, and what could not be written is dropped.
+// tell. A non-blocking standard output that is full is waited for until it takes the whole line.
+// Other write failures are ignored, and what could not be written is dropped.
 void emit(std::string_view line);
 
 // Writes the activation line for `application`, if it has one.

@@ -60,6 +60,8 @@ const char* typeName(CFTypeID type) {
         return "CGEvent";
     case eventSourceTypeId:
         return "CGEventSource";
+    case fileDescriptorTypeId:
+        return "CFFileDescriptor";
     default:
         return "CFType";
     }

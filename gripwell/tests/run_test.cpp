@@ -1,6 +1,7 @@
 // Whole runs of gripwell in a child process, for what the scenarios cannot see: the platform calls
-// in order, the tap's parameters, the objects left alive, and a reader that goes mid-run. The
-// lines and exit statuses are the scenarios' to check.
+// in order, the tap's parameters, the objects left alive, a reader that goes mid-run, and the
+// run loop's part in writing the lines that had to wait. The lines and exit statuses are the
+// scenarios' to check.
 #include "gripwell/gripwell.h"
 
 #include <macsim/child.h>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <unistd.h>
@@ -33,10 +35,41 @@ const Calls startUpCalls = {"AXIsProcessTrusted",
                             "CGEventTapEnable tap true",
                             "CFRunLoopRun"};
 
+// In the child: the reading end of a pipe on standard output that the child reads itself.
+int laggingReader = -1;
+
+// What the pipe on standard output holds now.
+std::string drainLaggingReader() {
+    std::string bytes;
+    char chunk[65536];
+    for (ssize_t n; laggingReader >= 0 && (n = ::read(laggingReader, chunk, sizeof chunk)) > 0;) {
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+// In the child, before the tool: standard output becomes a pipe that is full before "ready", as
+// under a host that has stopped reading. The child reads it only where a test says so.
+bool lagBehind() {
+    int ends[2];
+    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) {
+        return false;
+    }
+    ::close(ends[1]);
+    laggingReader = ends[0];
+    ::fcntl(laggingReader, F_SETFL, O_NONBLOCK);
+    ::fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);
+    static const std::string filler(65536, 'x');
+    while (::write(STDOUT_FILENO, filler.data(), filler.size()) > 0) {
+    }
+    return true;
+}
+
 // Gathered in the child at exit. The run loop is torn down first, so that "live" lists only what
 // the tool itself still holds.
 std::string childReport() {
     json report;
+    report["readLate"] = drainLaggingReader();
     report["calls"] = macsim::callStrings();
     if (auto tap = macsim::createdTap()) {
         report["tap"] = {tap->location, tap->placement, tap->options, tap->eventsOfInterest};
@@ -130,6 +163,64 @@ TEST_F(Run, ReaderGoneMidRunEndsTheProcessQuietlyAtTheNextLine) {
     EXPECT_EQ(outcome.child.err, "");
     EXPECT_EQ(outcome.report["delivered"], 1);
     EXPECT_EQ(outcome.report["pending"], 1u);
+}
+
+// Lines that standard output cannot take wait, "ready" first; once the reader catches up, the
+// run loop writes them through a descriptor source made for the purpose, which run() lets go of.
+TEST_F(Run, LinesThatWaitAreWrittenFromTheRunLoop) {
+    macsim::scriptSessionEvents({
+        macsim::flagsChanged(option, optionKey),
+        macsim::keyDown(space, option),
+        macsim::flagsChanged(0, optionKey),
+    });
+    Outcome outcome = runGripwell({}, [] {
+        macsim::onSessionEventsDone([] { drainLaggingReader(); });
+        return lagBehind();
+    });
+    EXPECT_EQ(outcome.child.exitCode, 0);
+    EXPECT_EQ(outcome.report["readLate"], "ready\ndown\ncombo_space\nup\n");
+    EXPECT_EQ(outcome.report["delivered"], 3);
+    Calls calls(startUpCalls.begin(), startUpCalls.end() - 1);
+    calls.insert(calls.end(),
+                 {"CFFileDescriptorCreate fd:1", "CFFileDescriptorCreateRunLoopSource fd:1 order 0",
+                  "CFRunLoopGetCurrent", "CFRunLoopAddSource run-loop kCFRunLoopCommonModes",
+                  "CFFileDescriptorEnableCallBacks fd:1 write", "CFRunLoopRun",
+                  "CFFileDescriptorInvalidate fd:1"});
+    EXPECT_EQ(outcome.report["calls"], calls);
+    EXPECT_EQ(outcome.report["live"], json::array());
+}
+
+// While lines wait, the process still ends quietly with status 0 when they can never be written:
+// when the reader goes, found by the run loop's write, and when no descriptor source can be made
+// to learn when standard output takes more.
+TEST_F(Run, EndsQuietlyWhenWaitingLinesCanNeverBeWritten) {
+    struct Row {
+        const char* what;
+        bool sourceFails;
+        int delivered;
+    };
+    const Row rows[] = {{"reader gone", false, 3}, {"no descriptor source", true, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetUp();
+        macsim::failures().fileDescriptorCreate = row.sourceFails;
+        macsim::scriptSessionEvents({
+            macsim::flagsChanged(option, optionKey),
+            macsim::keyDown(space, option),
+            macsim::flagsChanged(0, optionKey),
+        });
+        Outcome outcome = runGripwell({}, [] {
+            macsim::onSessionEventsDone([] {
+                ::close(laggingReader);
+                laggingReader = -1;
+            });
+            return lagBehind();
+        });
+        EXPECT_EQ(outcome.child.signal, 0);
+        EXPECT_EQ(outcome.child.exitCode, 0);
+        EXPECT_EQ(outcome.child.err, "");
+        EXPECT_EQ(outcome.report["delivered"], row.delivered);
+    }
 }
 
 // The built executable as a host starts it. Its simulated desktop is the one every process

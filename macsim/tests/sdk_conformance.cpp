@@ -32,6 +32,7 @@ static_assert(same<UniChar, unsigned short>);
 static_assert(sizeof(UniChar) == sizeof(char16_t));
 static_assert(same<CFIndex, long>);
 static_assert(same<CFTypeID, unsigned long>);
+static_assert(same<CFOptionFlags, unsigned long>);
 static_assert(same<CFStringEncoding, unsigned int>);
 static_assert(same<pid_t, int>);
 static_assert(same<CGKeyCode, unsigned short>);
@@ -49,6 +50,8 @@ static_assert(same<CFBooleanRef, const struct __CFBoolean*>);
 static_assert(same<CFRunLoopRef, struct __CFRunLoop*>);
 static_assert(same<CFRunLoopSourceRef, struct __CFRunLoopSource*>);
 static_assert(same<CFMachPortRef, struct __CFMachPort*>);
+static_assert(same<CFFileDescriptorRef, struct __CFFileDescriptor*>);
+static_assert(same<CFFileDescriptorNativeDescriptor, int>);
 static_assert(same<CFRunLoopMode, CFStringRef>);
 static_assert(same<AXUIElementRef, const struct __AXUIElement*>);
 static_assert(same<AXValueRef, const struct __AXValue*>);
@@ -126,6 +129,22 @@ static_assert(kCGEventFlagMaskAlternate == 0x00080000);
 static_assert(kCGEventFlagMaskCommand == 0x00100000);
 static_assert(kCGEventFlagMaskSecondaryFn == 0x00800000);
 
+// CF_ENUM(CFOptionFlags) without a name: anonymous enumerators over CFOptionFlags.
+static_assert(enumOf<decltype(kCFFileDescriptorWriteCallBack), CFOptionFlags>);
+static_assert(kCFFileDescriptorReadCallBack == 1 && kCFFileDescriptorWriteCallBack == 2);
+
+// ---- Callbacks and their context -------------------------------------------------------------
+
+static_assert(same<CFFileDescriptorCallBack, void (*)(CFFileDescriptorRef, CFOptionFlags, void*)>);
+static_assert(same<decltype(CFFileDescriptorContext::version), CFIndex>);
+static_assert(same<decltype(CFFileDescriptorContext::info), void*>);
+static_assert(same<decltype(CFFileDescriptorContext::retain), void* (*)(void*)>);
+static_assert(same<decltype(CFFileDescriptorContext::release), void (*)(void*)>);
+static_assert(same<decltype(CFFileDescriptorContext::copyDescription), CFStringRef (*)(void*)>);
+static_assert(offsetof(CFFileDescriptorContext, version) == 0);
+static_assert(offsetof(CFFileDescriptorContext, info) == sizeof(CFIndex));
+static_assert(sizeof(CFFileDescriptorContext) == sizeof(CFIndex) + 4 * sizeof(void*));
+
 // ---- Macros ----------------------------------------------------------------------------------
 
 static_assert(same<decltype(CGEventMaskBit(kCGEventKeyDown)), CGEventMask>);
@@ -182,6 +201,15 @@ static_assert(
 static_assert(same<decltype(&CFRunLoopRun), void (*)()>);
 static_assert(same<decltype(&CFMachPortCreateRunLoopSource),
                    CFRunLoopSourceRef (*)(CFAllocatorRef, CFMachPortRef, CFIndex)>);
+static_assert(
+    same<decltype(&CFFileDescriptorCreate),
+         CFFileDescriptorRef (*)(CFAllocatorRef, CFFileDescriptorNativeDescriptor, Boolean,
+                                 CFFileDescriptorCallBack, const CFFileDescriptorContext*)>);
+static_assert(
+    same<decltype(&CFFileDescriptorEnableCallBacks), void (*)(CFFileDescriptorRef, CFOptionFlags)>);
+static_assert(same<decltype(&CFFileDescriptorInvalidate), void (*)(CFFileDescriptorRef)>);
+static_assert(same<decltype(&CFFileDescriptorCreateRunLoopSource),
+                   CFRunLoopSourceRef (*)(CFAllocatorRef, CFFileDescriptorRef, CFIndex)>);
 
 // Accessibility
 static_assert(same<decltype(&AXIsProcessTrusted), Boolean (*)()>);

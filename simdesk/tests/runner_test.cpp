@@ -151,6 +151,34 @@ TEST(Scenario, MembersBecomeTheDesktop) {
     EXPECT_TRUE(s.failures.keyDownCreate && !s.failures.keyUpCreate);
 }
 
+// The notation of readers, repetitions and their bounds refuses what it cannot mean.
+TEST(Scenario, ReadersAndRepetitionsRefuseWhatTheyCannotMean) {
+    const struct {
+        const char* text;
+        const char* place;
+    } cases[] = {
+        {R"({"tool": "vantor", "stdout": {"reader": "stalls", "until": "events-delivered"}})",
+         "/stdout/reader"},
+        {R"({"tool": "gripwell", "desktop": {"events": [{"repeat": 2, "events": [
+            {"repeat": 2, "events": []}]}]}})",
+         "/desktop/events/0/events/0"},
+        {R"({"tool": "gripwell", "desktop": {"events": [{"repeat": 1000001, "events": []}]}})",
+         "/desktop/events/0/repeat"},
+        {R"({"tool": "gripwell", "desktop": {"events": [{"type": "keyUp"},
+            {"repeat": 1000000, "events": [{"type": "keyUp"}]}]}})",
+         "/desktop/events/1"},
+        {R"({"tool": "gripwell", "expect": {"stdoutLines": [{"repeat": 1000000,
+            "lines": ["a hundred bytes to a line, with its line feed, pass the bound of 64 MiB a million times over ......"]}]}})",
+         "/expect/stdoutLines/0"},
+    };
+    for (const auto& c : cases) {
+        std::variant<Scenario, FormatError> parsed = parseScenario(c.text, "file.json");
+        const auto* error = std::get_if<FormatError>(&parsed);
+        ASSERT_NE(error, nullptr) << c.text;
+        EXPECT_EQ(error->place, c.place) << error->reason;
+    }
+}
+
 // A scenario whose expectations all hold for `outcome` but the ones a case breaks.
 struct CompareCase {
     const char* name;
@@ -242,6 +270,55 @@ TEST(Compare, StdoutDifferenceMarksTheFirstDifferentCharacter) {
                                        "  expected: \"é\\\"a\\n\"\n"
                                        "  actual:   \"é\\\"b\\n\"\n"
                                        "                ^ first difference at byte 3"});
+}
+
+// An output that may stop early must still be whole lines from the start of the expected ones.
+TEST(Compare, LinesPrefixTakesWholeLeadingLinesOnly) {
+    const Scenario scenario = parse(R"({"tool": "gripwell", "expect": {
+        "stdoutLinesPrefix": ["ready", "down", "up"], "delivered": {"below": 3}}})");
+    const struct {
+        const char* out;
+        std::size_t delivered;
+        std::vector<std::string> differences;
+    } cases[] = {
+        {"", 0, {}},
+        {"ready\ndown\n", 2, {}},
+        {"ready\ndown\nup\n", 2, {}},
+        {"ready\ndo", 2, {"stdout: ends inside a line: \"do\" after 6 bytes of whole lines"}},
+        {"ready\nup\n",
+         2,
+         {"stdout: expected the first lines of the expected text, actual:\n"
+          "  expected: \"ready\\ndown\\nup\\n\"\n"
+          "  actual:   \"ready\\nup\\n\"\n"
+          "                    ^ first difference at byte 6"}},
+        {"ready\n",
+         3,
+         {"delivered: expected fewer than 3 scripted events to reach the tool, actual 3"}},
+    };
+    for (const auto& c : cases) {
+        Outcome outcome;
+        outcome.process.exitCode = 0;
+        outcome.process.out = c.out;
+        outcome.eventsDelivered = c.delivered;
+        EXPECT_EQ(differences(scenario, outcome), c.differences) << c.out;
+    }
+}
+
+// A long output is shown around its first difference, with the sizes of both.
+TEST(Compare, LongOutputIsShownAroundTheFirstDifference) {
+    const std::string expected = std::string(300, 'a') + "X" + std::string(100, 'b');
+    Json expect = {{"stdout", expected}};
+    const Scenario scenario = parse(R"({"tool": "vantor", "expect": )" + expect.dump() + "}");
+    Outcome outcome;
+    outcome.process.exitCode = 0;
+    outcome.process.out = std::string(300, 'a') + "Y";
+    const std::string forty(40, 'a');
+    EXPECT_EQ(differences(scenario, outcome),
+              std::vector<std::string>{"stdout:\n  expected: ...\"" + forty + "X" +
+                                       std::string(39, 'b') + "\"...\n  actual:   ...\"" + forty +
+                                       "Y\"\n" + std::string(56, ' ') +
+                                       "^ first difference at byte 300 (expected 401 bytes, "
+                                       "actual 301)"});
 }
 
 TEST(Show, FieldsAreDrawnInUtf16Units) {

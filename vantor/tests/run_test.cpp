@@ -1,5 +1,6 @@
 // Whole runs of vantor in a child process, for what the scenarios cannot see: where the lines
-// stand against the platform calls, and a reader that goes mid-run.
+// stand against the platform calls, a reader that goes mid-run, and a non-blocking pipe that
+// fills up in the middle of a line.
 #include "vantor/vantor.h"
 
 #include <macsim/activations.h>
@@ -8,6 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sched.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +85,72 @@ TEST_F(Run, ReaderGoneMidRunEndsAtTheNextLine) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.report.substr(0, result.report.find('\n')), "observers 1, delivered 2");
+}
+
+// Whether the process has ended, or sleeps in the kernel (state S), within ten seconds.
+bool endsOrSleeps(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        siginfo_t ended = {};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            ended.si_pid == pid) {
+            return true;
+        }
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string fields;
+        std::getline(stat, fields);
+        const std::size_t nameEnd = fields.rfind(") ");
+        if (nameEnd != std::string::npos && fields.compare(nameEnd + 2, 1, "S") == 0) {
+            return true;
+        }
+        ::sched_yield();
+    }
+    return false;
+}
+
+// A host may hand over a non-blocking pipe. Full but for one page, it takes the head of a long
+// line and then refuses the rest for now (EAGAIN); the line must still arrive whole, after what
+// the pipe held. The reader starts only once the writer has ended or waits, so that the refusal
+// really happens first.
+TEST(Emit, FinishesALineThatAFullNonBlockingPipeCutShort) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(65536, 'x');
+    std::size_t held = 0;
+    for (ssize_t n; (n = ::write(ends[1], filler.data(), filler.size())) > 0;) {
+        held += static_cast<std::size_t>(n);
+    }
+    char page[4096];
+    ASSERT_EQ(::read(ends[0], page, sizeof page), static_cast<ssize_t>(sizeof page));
+    held -= sizeof page;
+    const std::string line = "APP:com.example.long|" + std::string(20000, 'n') + "|7";
+
+    std::fflush(nullptr);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        std::signal(SIGPIPE, SIG_IGN);
+        ::dup2(ends[1], STDOUT_FILENO);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        vantor::emit(line);
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    const bool waited = endsOrSleeps(writer);
+    std::string received;
+    char chunk[65536];
+    for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
+        received.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    ASSERT_TRUE(waited) << "the writer neither ended nor waited";
+    EXPECT_TRUE(received == std::string(held, 'x') + line + "\n")
+        << received.size() << " bytes, expected " << held + line.size() + 1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // The built binary as a host starts it. Off Apple its script is empty: the run loop returns at

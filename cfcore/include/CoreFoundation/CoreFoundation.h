@@ -11,6 +11,7 @@
 //   change it. Equal literals written in two places are two objects, so that code comparing
 //   strings by pointer rather than by content fails here (a Mac does not promise either way).
 // - CFBooleanTrue/False are immortal as well.
+// - The run loop, and CFFileDescriptor over the process's real descriptors: see <macsim/tap.h>.
 #pragma once
 
 #include <stdbool.h>
@@ -43,6 +44,8 @@ typedef struct __CFRunLoop* CFRunLoopRef;
 typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 typedef struct __CFMachPort* CFMachPortRef;
 typedef CFStringRef CFRunLoopMode;
+typedef int CFFileDescriptorNativeDescriptor;
+typedef struct __CFFileDescriptor* CFFileDescriptorRef;
 
 // Ownership annotations, as the SDK spells them, for the static analyzer.
 #if defined(__clang__)
@@ -95,6 +98,23 @@ enum CFRunLoopRunResult : SInt32 {
     kCFRunLoopRunHandledSource = 4
 };
 
+// CF_ENUM(CFOptionFlags) { ... }: callback reasons of a CFFileDescriptor.
+enum : CFOptionFlags {
+    kCFFileDescriptorReadCallBack = 1UL << 0,
+    kCFFileDescriptorWriteCallBack = 1UL << 1
+};
+
+typedef void (*CFFileDescriptorCallBack)(CFFileDescriptorRef f, CFOptionFlags callBackTypes,
+                                         void* info);
+
+typedef struct {
+    CFIndex version;
+    void* info;
+    void* (*retain)(void* info);
+    void (*release)(void* info);
+    CFStringRef (*copyDescription)(void* info);
+} CFFileDescriptorContext;
+
 extern "C" {
 
 extern const CFAllocatorRef kCFAllocatorDefault; // NULL, as on macOS
@@ -143,6 +163,21 @@ void CFRunLoopStop(CFRunLoopRef rl);
 
 CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMachPortRef port,
                                                  CFIndex order) CF_RETURNS_RETAINED;
+
+CFTypeID CFFileDescriptorGetTypeID(void);
+CFFileDescriptorRef
+CFFileDescriptorCreate(CFAllocatorRef allocator, CFFileDescriptorNativeDescriptor fd,
+                       Boolean closeOnInvalidate, CFFileDescriptorCallBack callout,
+                       const CFFileDescriptorContext* context) CF_RETURNS_RETAINED;
+CFFileDescriptorNativeDescriptor CFFileDescriptorGetNativeDescriptor(CFFileDescriptorRef f);
+void CFFileDescriptorGetContext(CFFileDescriptorRef f, CFFileDescriptorContext* context);
+void CFFileDescriptorEnableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorDisableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorInvalidate(CFFileDescriptorRef f);
+Boolean CFFileDescriptorIsValid(CFFileDescriptorRef f);
+CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator,
+                                                       CFFileDescriptorRef f,
+                                                       CFIndex order) CF_RETURNS_RETAINED;
 
 } // extern "C"
 

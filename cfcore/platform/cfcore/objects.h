@@ -33,6 +33,7 @@ enum : CFTypeID {
     runLoopTypeId = 0x4105,
     eventTypeId = 0x4106,
     eventSourceTypeId = 0x4107,
+    fileDescriptorTypeId = 0x4108,
 };
 
 struct Object {

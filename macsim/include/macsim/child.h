@@ -9,10 +9,19 @@
 
 namespace macsim {
 
+// How the parent reads the child's standard output while the child runs.
+enum class Reading {
+    asWritten, // everything, as soon as it is written
+    stalled,   // nothing until the child calls resumeReading() or ends; then everything
+    never,     // nothing while the child runs: the pipe stays open and fills up. What it holds
+               // when the child has ended is read then
+};
+
 struct ChildOptions {
-    bool readerGone = false;             // standard output has no reader from the start
-    std::function<std::string()> report; // runs in the child at exit; its text comes back
-    unsigned timeoutSeconds = 20;        // a child still running then is killed (SIGALRM)
+    bool readerGone = false;              // standard output has no reader from the start
+    Reading reading = Reading::asWritten; // when there is a reader
+    std::function<std::string()> report;  // runs in the child at exit; its text comes back
+    unsigned timeoutSeconds = 20;         // a child still running then is killed (SIGALRM)
 };
 
 struct ChildResult {
@@ -24,6 +33,10 @@ struct ChildResult {
 };
 
 ChildResult runChild(const std::function<int()>& entry, const ChildOptions& options = {});
+
+// In a child started with Reading::stalled: from now on the parent reads standard output.
+// Anywhere else, and when called again, it does nothing.
+void resumeReading();
 
 // A ready-made report: "live N" (objects still alive at exit), then the call log, one call a line.
 std::string liveObjectsAndCalls();

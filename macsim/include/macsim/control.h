@@ -145,6 +145,7 @@ struct Failures {
     bool keyUpCreate = false;
     bool eventTapCreate = false;
     bool runLoopSourceCreate = false;
+    bool fileDescriptorCreate = false;
 };
 Failures& failures();
 

@@ -1,0 +1,224 @@
+// The running tool's line output against real pipes, files and terminals: what is
+// written at once and what waits, the order and wholeness of what a reader gets, the exact bound,
+// and which open file descriptions are made non-blocking.
+#include "gripwell/output.h"
+
+#include <macsim/child.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace gripwell {
+namespace {
+
+// Both ends of a pipe, non-blocking as prepareOutput leaves a host's pipe, closed at the end.
+struct Pipe {
+    std::array<int, 2> ends{-1, -1};
+    Pipe() {
+        EXPECT_EQ(::pipe(ends.data()), 0);
+        for (int end : ends) {
+            ::fcntl(end, F_SETFL, O_NONBLOCK);
+        }
+    }
+    ~Pipe() {
+        for (int end : ends) {
+            if (end >= 0) {
+                ::close(end);
+            }
+        }
+    }
+    Output output() const {
+        Output out;
+        out.fd = ends[1];
+        return out;
+    }
+    std::size_t fill() const {
+        static const std::string chunk(65536, 'x');
+        std::size_t filled = 0;
+        for (ssize_t n; (n = ::write(ends[1], chunk.data(), chunk.size())) > 0;) {
+            filled += static_cast<std::size_t>(n);
+        }
+        return filled;
+    }
+    std::string drain() const {
+        std::string out;
+        char chunk[65536];
+        for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
+            out.append(chunk, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+};
+
+class OutputTest : public ::testing::Test {
+protected:
+    void SetUp() override { previous = std::signal(SIGPIPE, SIG_IGN); }
+    void TearDown() override { std::signal(SIGPIPE, previous); }
+    void (*previous)(int) = nullptr;
+};
+
+// Once a line waits, later lines go behind it even when the pipe has room again.
+TEST_F(OutputTest, LinesNeverOvertakeTheOnesThatWait) {
+    Pipe pipe;
+    Output out = pipe.output();
+    const std::size_t filler = pipe.fill();
+    EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::kept);
+    EXPECT_EQ(pipe.drain().size(), filler);
+    EXPECT_EQ(writeOrKeep(out, "combo_space\n"), LineOutcome::kept);
+    EXPECT_EQ(writeOrKeep(out, "up\n"), LineOutcome::kept);
+    EXPECT_EQ(pipe.drain(), "");
+    EXPECT_EQ(writeKept(out), FlushOutcome::done);
+    EXPECT_EQ(pipe.drain(), "down\ncombo_space\nup\n");
+    EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::written) << "nothing waits any more";
+}
+
+// Exactly maxBacklogBytes may wait; the line that would pass it is refused and nothing else
+// changes.
+TEST_F(OutputTest, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
+    Pipe pipe;
+    Output out = pipe.output();
+    pipe.fill();
+    // 12-byte lines, then two "down" and two "up" (16 bytes) land exactly on the bound.
+    static_assert((maxBacklogBytes - 16) % 12 == 0);
+    for (std::size_t i = 0; i < (maxBacklogBytes - 16) / 12; ++i) {
+        ASSERT_EQ(writeOrKeep(out, "combo_space\n"), LineOutcome::kept);
+    }
+    for (const char* line : {"down\n", "up\n", "down\n", "up\n"}) {
+        EXPECT_EQ(writeOrKeep(out, line), LineOutcome::kept);
+    }
+    EXPECT_EQ(keptBytes(out), maxBacklogBytes);
+    EXPECT_EQ(writeOrKeep(out, "up\n"), LineOutcome::tooFarBehind);
+    EXPECT_EQ(keptBytes(out), maxBacklogBytes);
+}
+
+// A flush that fills the pipe leaves whole lines in it, and over several rounds every line comes
+// out once, in order.
+TEST_F(OutputTest, FlushesWholeLinesInOrderOverManyRounds) {
+    Pipe pipe;
+    Output out = pipe.output();
+    pipe.fill();
+    std::string expected;
+    for (int i = 0; i < 40000; ++i) { // about 250 KiB: four pipes full
+        const char* line = i % 3 == 0 ? "down\n" : i % 3 == 1 ? "combo_space\n" : "up\n";
+        expected += line;
+        ASSERT_EQ(writeOrKeep(out, line), LineOutcome::kept);
+    }
+    pipe.drain();
+    std::string received;
+    int rounds = 0;
+    for (FlushOutcome outcome = FlushOutcome::waiting; outcome == FlushOutcome::waiting; ++rounds) {
+        outcome = writeKept(out);
+        const std::string piece = pipe.drain();
+        ASSERT_FALSE(piece.empty());
+        ASSERT_EQ(piece.back(), '\n')
+            << "a line was cut at byte " << received.size() + piece.size();
+        received += piece;
+    }
+    EXPECT_GT(rounds, 3);
+    EXPECT_TRUE(received == expected) << received.size() << " of " << expected.size() << " bytes";
+    EXPECT_EQ(keptBytes(out), 0u);
+}
+
+// A terminal device, the other end as the host of a terminal would hold it, in raw mode so that
+// what is written arrives unchanged.
+struct Terminal {
+    int host = -1, device = -1;
+    Terminal() {
+        host = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(host, 0);
+        EXPECT_EQ(::grantpt(host), 0);
+        EXPECT_EQ(::unlockpt(host), 0);
+        device = ::open(::ptsname(host), O_RDWR | O_NOCTTY);
+        EXPECT_GE(device, 0);
+        termios mode = {};
+        ::tcgetattr(device, &mode);
+        ::cfmakeraw(&mode);
+        ::tcsetattr(device, TCSANOW, &mode);
+    }
+    ~Terminal() {
+        ::close(device);
+        ::close(host);
+    }
+};
+
+bool nonBlocking(int fd) {
+    return (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
+}
+
+// `given` is the description a host hands over; standard output is a copy of it, which shares
+// it, as a child's descriptors share its parent's.
+TEST_F(OutputTest, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
+    std::array<int, 2> pipeEnds{};
+    ASSERT_EQ(::pipe(pipeEnds.data()), 0);
+    char fileName[] = "/tmp/gripwell-output-XXXXXX";
+    const int file = ::mkstemp(fileName);
+    ::unlink(fileName);
+    Terminal terminal;
+    const int null = ::open("/dev/null", O_WRONLY);
+    struct Row {
+        const char* kind;
+        int given;
+        OutputGuard guard;
+        bool givenNonBlocking, ownNonBlocking;
+    };
+    const Row rows[] = {
+        {"pipe", pipeEnds[1], OutputGuard::none, true, true},
+        {"regular file", file, OutputGuard::none, false, false},
+        {"terminal", terminal.device, OutputGuard::none, false, true},
+        {"other device", null, OutputGuard::pollFirst, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kind);
+        const int standardOutput = ::dup(row.given);
+        EXPECT_EQ(prepareOutput(standardOutput), row.guard);
+        EXPECT_EQ(nonBlocking(row.given), row.givenNonBlocking);
+        EXPECT_EQ(nonBlocking(standardOutput), row.ownNonBlocking);
+        Output out;
+        out.fd = standardOutput;
+        out.guard = row.guard;
+        EXPECT_EQ(writeOrKeep(out, "ready\n"), LineOutcome::written);
+        ::close(standardOutput);
+    }
+    for (int fd : {pipeEnds[0], pipeEnds[1], file, null}) {
+        ::close(fd);
+    }
+}
+
+// A terminal whose output is stopped (^S) takes nothing, for as long as the user likes: the line
+// waits instead of the caller, and goes out once output resumes. Run in a child, so that a write
+// that waits shows as a process ended by the alarm rather than as a test that never ends.
+TEST_F(OutputTest, StoppedTerminalDoesNotHoldTheCallerUp) {
+    Terminal terminal;
+    ASSERT_EQ(::tcflow(terminal.device, TCOOFF), 0);
+    macsim::ChildOptions options;
+    options.timeoutSeconds = 5;
+    const macsim::ChildResult child = macsim::runChild(
+        [&terminal] {
+            Output out;
+            out.fd = terminal.device;
+            out.guard = prepareOutput(out.fd);
+            if (writeOrKeep(out, "down\n") != LineOutcome::kept) {
+                return 1;
+            }
+            ::tcflow(out.fd, TCOON);
+            return writeKept(out) == FlushOutcome::done ? 0 : 2;
+        },
+        options);
+    EXPECT_EQ(child.signal, 0) << "the write waited for the stopped terminal";
+    EXPECT_EQ(child.exitCode, 0);
+    ::fcntl(terminal.host, F_SETFL, O_NONBLOCK);
+    char received[16] = {};
+    EXPECT_EQ(::read(terminal.host, received, sizeof received), 5);
+    EXPECT_STREQ(received, "down\n");
+}
+
+} // namespace
+} // namespace gripwell
