@@ -1,6 +1,7 @@
 #include "base/line_out.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 namespace base {
@@ -27,6 +28,25 @@ WriteResult writeAll(int fd, std::string_view bytes) noexcept {
         return result;
     }
     return result;
+}
+
+WriteResult writeAllWaiting(int fd, std::string_view bytes) noexcept {
+    std::size_t done = 0;
+    for (;;) {
+        WriteResult result = writeAll(fd, bytes.substr(done));
+        done += result.bytesWritten;
+        result.bytesWritten = done;
+        if (result.outcome != WriteOutcome::wouldBlock) {
+            return result;
+        }
+        pollfd request = {fd, POLLOUT, 0};
+        while (::poll(&request, 1, -1) < 0) {
+            if (errno != EINTR) {
+                result.outcome = WriteOutcome::failed;
+                return result;
+            }
+        }
+    }
 }
 
 } // namespace base

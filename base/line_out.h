@@ -24,4 +24,9 @@ struct WriteResult {
 // ends the process first.
 [[nodiscard]] WriteResult writeAll(int fd, std::string_view bytes) noexcept;
 
+// As writeAll, but where the descriptor is non-blocking and full (a host may hand over such a
+// pipe), waits with poll until it takes the rest: for a writer that holds up nobody's input and
+// must not leave the head of a line without its end. Never returns wouldBlock.
+[[nodiscard]] WriteResult writeAllWaiting(int fd, std::string_view bytes) noexcept;
+
 } // namespace base

@@ -93,9 +93,10 @@ void encodeIfPresent(std::string& out, CodingKeys key, const std::optional<bool>
     }
 }
 
-// Whatever becomes of the write, the run ends right after it: there is nobody to tell.
+// Failures are not reported: there is nobody to tell. A non-blocking pipe from the host that
+// fills up is waited on, so that the host never gets the head of the line without its end.
 void writeOut(std::string_view bytes) {
-    static_cast<void>(base::writeAll(STDOUT_FILENO, bytes));
+    static_cast<void>(base::writeAllWaiting(STDOUT_FILENO, bytes));
 }
 
 } // namespace

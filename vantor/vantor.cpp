@@ -2,28 +2,12 @@
 
 #include "base/line_out.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <poll.h>
 #include <unistd.h>
 
 namespace vantor {
 namespace {
-
-// Waits until `fd` takes data, or reports an error or hang-up that the next write will tell.
-// False when poll itself fails.
-bool awaitWritable(int fd) {
-    pollfd request = {fd, POLLOUT, 0};
-    for (;;) {
-        if (::poll(&request, 1, -1) >= 0) {
-            return true;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-}
 
 // A field as written into a line: line feeds and carriage returns become spaces. Neither byte
 // occurs inside a multi-byte UTF-8 sequence, so replacing bytes is safe.
@@ -59,25 +43,16 @@ void emit(std::string_view line) {
     // once and never half of it before the rest.
     std::string record(line);
     record += '\n';
-    std::string_view rest = record;
-    for (;;) {
-        const base::WriteResult result = base::writeAll(STDOUT_FILENO, rest);
-        switch (result.outcome) {
-        case base::WriteOutcome::written:
-        case base::WriteOutcome::failed:
-            return;
-        case base::WriteOutcome::readerGone:
-            // SIGPIPE is ignored (see run), so a reader that has gone shows as an outcome.
-            std::exit(0);
-        case base::WriteOutcome::wouldBlock:
-            // A host may hand over a non-blocking pipe. vantor holds up nobody's input, so it
-            // waits for the reader and finishes the line rather than leave the head of one.
-            rest.remove_prefix(result.bytesWritten);
-            if (!awaitWritable(STDOUT_FILENO)) {
-                return;
-            }
-            break;
-        }
+    // A host may hand over a non-blocking pipe: vantor holds up nobody's input, so it waits for
+    // the reader and finishes the line rather than leave the head of one.
+    switch (base::writeAllWaiting(STDOUT_FILENO, record).outcome) {
+    case base::WriteOutcome::readerGone:
+        // SIGPIPE is ignored (see run), so a reader that has gone shows as an outcome.
+        std::exit(0);
+    case base::WriteOutcome::written:
+    case base::WriteOutcome::wouldBlock:
+    case base::WriteOutcome::failed:
+        return;
     }
 }
 
