@@ -3,7 +3,9 @@
 # A tool is a folder with a core library (every .cpp but main.cpp), a one-line main.cpp, and
 # tests under tests/ (*_test.cpp) and benchmarks under bench/ (*_bench.cpp). Platform bridges
 # come in threes: NAME.mm for the real AppKit, NAME_sim.cpp for the simulated macOS, NAME_linux.cpp
-# for the Linux desktop; only the one that matches the platform is built.
+# for the Linux desktop; only the one that matches the platform is built. A build of the real
+# tools installs the executable and its manual page, man/NAME.1; a build against the simulated
+# platform installs nothing, since its tools act on no desktop.
 function(add_tool name)
   cmake_parse_arguments(TOOL "" "" "FRAMEWORKS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
@@ -36,6 +38,10 @@ function(add_tool name)
 
   add_executable(${name} ${dir}/main.cpp)
   target_link_libraries(${name} PRIVATE ${name}_core)
+  if(NOT USE_MACSIM)
+    install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${PROJECT_SOURCE_DIR}/man/${name}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
 
   if(BUILD_TESTING AND USE_MACSIM)
     file(GLOB tests CONFIGURE_DEPENDS ${dir}/tests/*_test.cpp)

@@ -9,6 +9,14 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
 # The Linux desktop platform: AT-SPI, Xlib and XTest, found through pkg-config (atspi-2's
 # pkg-config file also names XInput, which libatspi2.0-dev does not bring along).
 packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
+# The manual-page lint, the Debian package's dependencies (dpkg-shlibdeps), and the host
+# examples' tests: the clipboard for fast paste, keys for gripwell.
+packages+=(mandoc dpkg-dev xclip xdotool)
+# Node and npm for the TypeScript example and the workflow validator (npm ci). A Node from
+# elsewhere (nodesource, nvm) is used as it is.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
