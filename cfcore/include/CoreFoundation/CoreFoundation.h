@@ -6,7 +6,10 @@
 // - CFRetain/CFRelease of NULL, of an unknown pointer, of a released object, and a release past
 //   zero abort the process with a message naming the object (real CF crashes only on NULL).
 // - Any use of a released object through these functions aborts the same way.
-// - Objects never move; a released object keeps its header so that a late use can be named.
+// - Objects never move; a released object keeps its header so that a late use can be named. A
+//   platform may bound how many released headers are kept (the Linux desktop does, for its
+//   long-running tools); the oldest of them are then freed, and a late use of one of those aborts
+//   as a use of an unknown object.
 // - CFSTR gives one immortal string per place where it is written: retain and release do not
 //   change it. Equal literals written in two places are two objects, so that code comparing
 //   strings by pointer rather than by content fails here (a Mac does not promise either way).
@@ -43,6 +46,8 @@ typedef struct __CFRunLoop* CFRunLoopRef;
 typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 typedef struct __CFMachPort* CFMachPortRef;
 typedef CFStringRef CFRunLoopMode;
+typedef int CFFileDescriptorNativeDescriptor;
+typedef struct __CFFileDescriptor* CFFileDescriptorRef;
 
 // Ownership annotations, as the SDK spells them, for the static analyzer.
 #if defined(__clang__)
@@ -143,6 +148,38 @@ void CFRunLoopStop(CFRunLoopRef rl);
 
 CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMachPortRef port,
                                                  CFIndex order) CF_RETURNS_RETAINED;
+
+// CFFileDescriptor.h. CF_ENUM(CFOptionFlags) without a name: an anonymous enum over CFOptionFlags.
+enum : CFOptionFlags {
+    kCFFileDescriptorReadCallBack = 1UL << 0,
+    kCFFileDescriptorWriteCallBack = 1UL << 1
+};
+
+typedef void (*CFFileDescriptorCallBack)(CFFileDescriptorRef f, CFOptionFlags callBackTypes,
+                                         void* info);
+
+typedef struct {
+    CFIndex version;
+    void* info;
+    void* (*retain)(void* info);
+    void (*release)(void* info);
+    CFStringRef (*copyDescription)(void* info);
+} CFFileDescriptorContext;
+
+CFTypeID CFFileDescriptorGetTypeID(void);
+CFFileDescriptorRef
+CFFileDescriptorCreate(CFAllocatorRef allocator, CFFileDescriptorNativeDescriptor fd,
+                       Boolean closeOnInvalidate, CFFileDescriptorCallBack callout,
+                       const CFFileDescriptorContext* context) CF_RETURNS_RETAINED;
+CFFileDescriptorNativeDescriptor CFFileDescriptorGetNativeDescriptor(CFFileDescriptorRef f);
+void CFFileDescriptorGetContext(CFFileDescriptorRef f, CFFileDescriptorContext* context);
+void CFFileDescriptorEnableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorDisableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorInvalidate(CFFileDescriptorRef f);
+Boolean CFFileDescriptorIsValid(CFFileDescriptorRef f);
+CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator,
+                                                       CFFileDescriptorRef f,
+                                                       CFIndex order) CF_RETURNS_RETAINED;
 
 } // extern "C"
 
