@@ -134,6 +134,13 @@ class GripwellDesktopTest(GripwellTestCase):
         self.assertLess(resident_kib(gripwell.pid) - before, 4096)
 
 
+    def test_the_end_of_the_display_ends_gripwell_with_status_0(self):
+        gripwell = self.start_tool("option")
+        self.desktop.end_display()
+        self.assertEqual(gripwell.wait(), 0)
+        self.assertIsNone(gripwell.line())
+
+
 class GripwellStartUpTest(GripwellTestCase):
 
     def test_without_a_display_the_tap_fails(self):

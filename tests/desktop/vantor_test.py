@@ -140,6 +140,13 @@ class VantorDesktopTest(VantorTestCase):
         self.assertEqual(vantor.wait(), 0)
 
 
+    def test_the_end_of_the_display_ends_vantor_with_status_0(self):
+        vantor = self.start_tool()
+        self.desktop.end_display()
+        self.assertEqual(vantor.wait(), 0)
+        self.assertIsNone(vantor.line())
+
+
 class VantorWithoutDisplayTest(VantorTestCase):
 
     def test_without_a_display_vantor_is_ready_and_waits(self):

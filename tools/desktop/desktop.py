@@ -260,6 +260,13 @@ class Desktop:
             "org.freedesktop.DBus.Peer.Ping") is not None,
             START_TIMEOUT, "accessibility registry answering")
 
+    def end_display(self):
+        """Ends the X server alone, as when the session's display goes away, and waits until
+        it has gone."""
+        server = self._procs["Xvfb"]
+        server.terminate()
+        server.wait(STOP_TIMEOUT)
+
     def stop(self):
         """Ends every process of the desktop's group, SIGTERM first, SIGKILL after STOP_TIMEOUT,
         reaps them, and removes the working directory. Safe to call more than once."""

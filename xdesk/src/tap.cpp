@@ -110,8 +110,11 @@ void deliver(TapObject& tap, const TapEvent& fields) {
     CFRelease(event);
 }
 
+// Serves the events that have arrived when it is called, and no more: under a flood of keys the
+// run loop's other sources (a backlog of lines waiting for standard output) get their turn
+// between two passes. Events read ahead meanwhile wait for the next pass, which comes at once.
 void TapObject::serve(bool (*stopRequested)()) {
-    while (!lost && XPending(display) > 0) {
+    for (int arrived = lost ? 0 : XPending(display); arrived > 0 && !lost; --arrived) {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == MappingNotify) {
