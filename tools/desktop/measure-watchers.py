@@ -14,7 +14,6 @@ vantor's line. Prints one line per figure. The defaults are the binaries of buil
 
 import argparse
 import os
-import select
 import statistics
 import subprocess
 import sys
@@ -63,7 +62,7 @@ def measure_gripwell(session, binary, idle, events):
 def measure_vantor(session, binary, activations):
     apps = [desktop.App(session, {"windows": [{"name": "main", "wmclass": [name.lower(), name]}]})
             for name in ("Notes", "Sketch")]
-    spy = session.spawn(["xprop", "-spy", "-root", "_NET_ACTIVE_WINDOW"], stdout=subprocess.PIPE)
+    spy = desktop.LineProcess(session, ["xprop", "-spy", "-root", "_NET_ACTIVE_WINDOW"])
     vantor = desktop.LineProcess(session, [binary])
     try:
         assert vantor.line() == "ready"
@@ -77,12 +76,9 @@ def measure_vantor(session, binary, activations):
             subprocess.run(["xdotool", "windowactivate", str(window)], env=session.env,
                            check=True, stderr=subprocess.DEVNULL)
             # The spy's line that names the window, then vantor's line.
-            spied = None
-            while spied is None:
-                if not select.select([spy.stdout], [], [], 10)[0]:
-                    raise desktop.DesktopError("xprop -spy said nothing")
-                if hex(window) in spy.stdout.readline().decode():
-                    spied = time.monotonic()
+            while hex(window) not in spy.line():
+                pass
+            spied = time.monotonic()
             line = vantor.line()
             arrived = time.monotonic()
             if i == 0:
@@ -96,8 +92,7 @@ def measure_vantor(session, binary, activations):
                   f"({len(values)} activations)")
     finally:
         assert vantor.stop() == b""
-        spy.kill()
-        spy.wait()
+        spy.stop()
         for app in apps:
             app.stop()
 
