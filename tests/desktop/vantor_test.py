@@ -141,7 +141,10 @@ class VantorDesktopTest(VantorTestCase):
 
 
     def test_the_end_of_the_display_ends_vantor_with_status_0(self):
+        notes = self.application("Notes")
+        sketch = self.application("Sketch")
         vantor = self.start_tool()
+        self.watch_from(vantor, notes, sketch)
         self.desktop.end_display()
         self.assertEqual(vantor.wait(), 0)
         self.assertIsNone(vantor.line())
