@@ -3,11 +3,12 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgmock-dev
           libbenchmark-dev nlohmann-json3-dev
-          # the virtual desktop, the GTK test application and the demo's screenshots
+          # the virtual desktop, the GTK test application, the demo's screenshots, and the key
+          # presses and window activations of the desktop tests
           xvfb openbox dbus at-spi2-core x11-utils python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
-          imagemagick)
-# The Linux desktop platform: AT-SPI, Xlib and XTest, found through pkg-config (atspi-2's
-# pkg-config file also names XInput, which libatspi2.0-dev does not bring along).
+          imagemagick xdotool)
+# The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
+# pkg-config file names XInput too).
 packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
 # The manual-page lint, the Debian package's dependencies (dpkg-shlibdeps), and the host
 # examples' tests: the clipboard for fast paste, keys for gripwell.

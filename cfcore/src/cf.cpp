@@ -43,6 +43,7 @@ void CFRelease(CFTypeRef cf) {
     if (--object->refs == 0) {
         object->dead = true;
         object->dropPayload();
+        noteReleased(object);
     }
 }
 

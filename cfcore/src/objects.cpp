@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <limits>
 #include <sstream>
 #include <unordered_map>
 
@@ -28,6 +30,9 @@ struct Registry {
     }
     std::unordered_map<const void*, Object*> statics;
     std::unordered_map<const void*, std::unique_ptr<Object>> objects;
+    // Released objects whose headers are still kept, oldest first.
+    std::deque<const void*> released;
+    std::size_t releasedLimit = std::numeric_limits<std::size_t>::max();
     uint64_t nextSerial = 1;
 };
 
@@ -64,6 +69,13 @@ const char* typeName(CFTypeID type) {
         return "CFFileDescriptor";
     default:
         return "CFType";
+    }
+}
+
+void trimReleased(Registry& state) {
+    while (state.released.size() > state.releasedLimit) {
+        state.objects.erase(state.released.front());
+        state.released.pop_front();
     }
 }
 
@@ -109,6 +121,28 @@ void abortWith(const std::string& message) {
 void adoptObject(std::unique_ptr<Object> object) {
     object->serial = registry().nextSerial++;
     registry().objects.emplace(object.get(), std::move(object));
+}
+
+void noteReleased(Object* object) {
+    Registry& state = registry();
+    state.released.push_back(object);
+    trimReleased(state);
+}
+
+void keepReleasedObjects(std::size_t limit) {
+    Registry& state = registry();
+    state.releasedLimit = limit;
+    trimReleased(state);
+}
+
+std::size_t registeredObjects() {
+    std::size_t count = 0;
+    for (const auto& entry : registry().objects) {
+        if (!entry.second->immortal) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 void makeImmortal(Object* object) {
@@ -180,6 +214,7 @@ std::vector<std::string> liveObjectDescriptions() {
 }
 
 void forgetMortalObjects() {
+    registry().released.clear();
     auto& objects = registry().objects;
     for (auto it = objects.begin(); it != objects.end();) {
         if (it->second->immortal) {

@@ -11,10 +11,6 @@ of its own and the GTK test application, runs the example as a user would, and c
 example says it did and what the application shows. Tests are skipped, with the reason, when the
 tools are not all given, or the Node example is not compiled (`npm ci`, then `npx tsc -p
 examples`); the exit status is then 77 if nothing else ran.
-
-The tests of gripwell's key lines and vantor's activation lines need those tools to watch the
-Linux desktop, which they do not do yet: they are skipped until KEY_EVENTS_ON_LINUX and
-ACTIVATIONS_ON_LINUX below are set to True.
 """
 
 import argparse
@@ -32,11 +28,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools", "desktop"))
 import desktop  # noqa: E402
-
-# gripwell writes "ready", then key lines, on the Linux desktop (XInput2).
-KEY_EVENTS_ON_LINUX = False
-# vantor writes an APP: line when the active window's application changes on the Linux desktop.
-ACTIVATIONS_ON_LINUX = False
 
 SKIPPED = 77
 RUN_TIMEOUT = 20.0  # seconds for one insertion by an example, fast paste and its retry included
@@ -216,7 +207,6 @@ class LongRunningToolsTest(ExampleTestCase):
         self.assertEqual(follower.end(), (0, ["vantor ended by signal " + self.signal_name()]))
         self.assertFalse(alive(vantor))
 
-    @unittest.skipUnless(ACTIVATIONS_ON_LINUX, "vantor does not watch the Linux desktop yet")
     def test_vantor_activation_lines_reach_the_host(self):
         notes = self.start_app({"app_id": "org.example.Notes", "windows": [
             {"name": "main", "title": "notes", "wmclass": ["notes", "Notes"]}]})
@@ -241,7 +231,6 @@ class LongRunningToolsTest(ExampleTestCase):
         self.assertEqual(follower.line(), f"active: Pad (Pad, pid {pad.pid})")
         self.assertEqual(follower.end(), (0, ["vantor ended by signal " + self.signal_name()]))
 
-    @unittest.skipUnless(KEY_EVENTS_ON_LINUX, "gripwell does not watch the Linux desktop yet")
     def test_gripwell_key_lines_reach_the_host_and_it_is_ended_with_the_host(self):
         follower = self.example.start("watch-key", "option")
         started = follower.line()

@@ -177,11 +177,13 @@ class Desktop:
 
     def _start_x(self):
         # -displayfd: Xvfb takes the first free display number and writes it once it accepts
-        # connections, so no number is ever fixed and nothing needs to be polled.
+        # connections, so no number is ever fixed and nothing needs to be polled. -noreset: by
+        # default the server resets whenever its last client leaves, and a client that connects
+        # during the reset (openbox, while a probe of ours has just left) is refused.
         read_end, write_end = os.pipe()
         try:
             self._start("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
-                                 "-nolisten", "tcp"], pass_fds=(write_end,))
+                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
             os.close(write_end)
             write_end = None
             number = _read_line(read_end, START_TIMEOUT, "Xvfb display number")
@@ -230,9 +232,11 @@ class Desktop:
         # The system's own configuration, whatever the caller has in its home.
         self._start("openbox", ["openbox", "--sm-disable",
                                 "--config-file", "/etc/xdg/openbox/rc.xml"], env=self.env)
-        # openbox sets the root's check window once it manages the screen.
+        # openbox sets the root's check window once it manages the screen, and the list of what
+        # it supports a moment later; a pager (xdotool) asks the list before it activates.
         wait_until(lambda: self._alive("openbox")
-                   and self._root_property("_NET_SUPPORTING_WM_CHECK"),
+                   and self._root_property("_NET_SUPPORTING_WM_CHECK")
+                   and "_NET_ACTIVE_WINDOW" in (self._root_property("_NET_SUPPORTED") or ""),
                    START_TIMEOUT, "openbox managing the screen")
 
     def _dbus_call(self, bus, destination, path, method, *args):
@@ -255,6 +259,13 @@ class Desktop:
             f"--bus={address}", "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
             "org.freedesktop.DBus.Peer.Ping") is not None,
             START_TIMEOUT, "accessibility registry answering")
+
+    def end_display(self):
+        """Ends the X server alone, as when the session's display goes away, and waits until
+        it has gone."""
+        server = self._procs["Xvfb"]
+        server.terminate()
+        server.wait(STOP_TIMEOUT)
 
     def stop(self):
         """Ends every process of the desktop's group, SIGTERM first, SIGKILL after STOP_TIMEOUT,
@@ -368,3 +379,79 @@ class App:
                 self.process.kill()
                 self.process.wait()
         self.process.stdout.close()
+
+
+LINE_TIMEOUT = 10.0  # seconds for a line that must come
+
+
+class LineProcess:
+    """A long-running process on a desktop (a tool such as gripwell or vantor) whose standard
+    output is read line by line, each line waited for at most a bounded time. Its standard error
+    goes to a file, so that it can never block the process, and is read back by stop()."""
+
+    def __init__(self, desktop, args, env=None):
+        self._stderr = tempfile.TemporaryFile()
+        self.process = desktop.spawn(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=self._stderr, env=env or desktop.env)
+        self.pid = self.process.pid
+        self.stderr = b""
+        self._buffer = b""
+        self._ended = False
+
+    def _fill(self, timeout):
+        """Reads what arrives within `timeout` seconds; False at the end of the output."""
+        fd = self.process.stdout.fileno()
+        if not select.select([fd], [], [], max(timeout, 0))[0]:
+            return True
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            self._ended = True
+            return False
+        self._buffer += chunk
+        return True
+
+    def line(self, timeout=LINE_TIMEOUT):
+        """The next line without its line feed; None when the output has ended first. Raises
+        DesktopError when no whole line comes within `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self._buffer:
+            if self._ended or not self._fill(deadline - time.monotonic()):
+                return None
+            if b"\n" not in self._buffer and time.monotonic() >= deadline:
+                raise DesktopError(f"no line within {timeout:g} s (so far {self._buffer!r})")
+        line, self._buffer = self._buffer.split(b"\n", 1)
+        return line.decode()
+
+    def unread(self):
+        """Whatever output has arrived and has not been read as a line, without waiting."""
+        while not self._ended and select.select([self.process.stdout], [], [], 0)[0]:
+            self._fill(0)
+        return self._buffer
+
+    def close_output(self):
+        """Closes the reading end of standard output: the reader is gone."""
+        self.process.stdout.close()
+        self._ended = True
+
+    def wait(self, timeout=LINE_TIMEOUT):
+        """The exit status once the process ends by itself within `timeout` seconds."""
+        return self.process.wait(timeout)
+
+    def stop(self):
+        """Ends the process (SIGTERM, then SIGKILL) if it still runs; returns its standard
+        error."""
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(STOP_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if not self.process.stdout.closed:
+            self.process.stdout.close()
+        if not self._stderr.closed:
+            self._stderr.seek(0)
+            self.stderr = self._stderr.read()
+            self._stderr.close()
+        return self.stderr
+

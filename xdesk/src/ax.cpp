@@ -712,7 +712,7 @@ std::optional<pid_t> applicationPid(ElementObject& element) {
         return element.pid;
     }
     pid_t pid = 0;
-    if (element.kind == ElementObject::Kind::accessible && accessibilityBusAnswers() &&
+    if (element.kind == ElementObject::Kind::accessible && accessibilityReady() &&
         isApplicationRole(element) && pidOf(element.accessible, &pid) == kAXErrorSuccess) {
         return pid;
     }
@@ -757,7 +757,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
     if (value == nullptr) {
         cfcore::abortWith(std::string(function) + ": NULL output slot");
     }
-    if (!accessibilityBusAnswers()) {
+    if (!accessibilityReady()) {
         return kAXErrorAPIDisabled;
     }
     CFTypeRef read = nullptr;
@@ -796,7 +796,7 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
         (name != "AXValue" && name != "AXSelectedTextRange")) {
         return kAXErrorSuccess;
     }
-    if (!accessibilityBusAnswers()) {
+    if (!accessibilityReady()) {
         return kAXErrorAPIDisabled;
     }
     // The value takes text when the application offers editing; the selection when it offers
@@ -837,7 +837,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
     if (object->kind != ElementObject::Kind::accessible) {
         return kAXErrorAttributeUnsupported;
     }
-    if (!accessibilityBusAnswers()) {
+    if (!accessibilityReady()) {
         return kAXErrorAPIDisabled;
     }
     if (name == "AXValue") {
@@ -864,7 +864,7 @@ AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
     case ElementObject::Kind::accessible:
         break;
     }
-    if (!accessibilityBusAnswers()) {
+    if (!accessibilityReady()) {
         return kAXErrorAPIDisabled;
     }
     return pidOf(object->accessible, pid);

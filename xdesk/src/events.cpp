@@ -1,4 +1,5 @@
 // Keyboard events on the Linux desktop: CGEvent objects, and CGEventPost as XTest key presses.
+#include "events.h"
 #include "rules.h"
 #include "x11.h"
 
@@ -16,21 +17,6 @@ struct EventSourceObject : cfcore::Object {
     CGEventSourceStateID state;
     explicit EventSourceObject(CGEventSourceStateID s)
         : Object(cfcore::eventSourceTypeId), state(s) {}
-};
-
-// A keyboard event: the Mac's fields, plus the X key that types its key code, found when the
-// event is made.
-struct EventObject : cfcore::Object {
-    CGEventType eventType = kCGEventNull;
-    CGEventFlags flags = 0;
-    long long keycode = 0;
-    long long autorepeat = 0;
-    unsigned xKeycode = 0;
-    EventObject() : Object(cfcore::eventTypeId) {}
-    std::string describe() const override {
-        return Object::describe() + " type " + std::to_string(eventType) + " keycode " +
-               std::to_string(keycode);
-    }
 };
 
 EventObject* eventObject(CGEventRef event, const char* function) {
@@ -115,6 +101,9 @@ void CGEventPost(CGEventTapLocation, CGEventRef event) {
         return;
     }
     const EventObject* object = eventObject(event, "CGEventPost");
+    if (object->xKeycode == 0) {
+        return; // a tapped event: it has been delivered already, and no key of ours types it
+    }
     const bool down = object->eventType == kCGEventKeyDown;
     std::vector<NeededModifier> needed;
     if (down) {

@@ -131,14 +131,15 @@ std::optional<std::string> answeringAccessibilityBus() {
     return std::nullopt;
 }
 
-bool probeAndInitialise() {
+bool probe() {
     silenceLibraryLogging();
     const std::optional<std::string> address = answeringAccessibilityBus();
-    if (!address) {
-        return false;
-    }
     // libatspi looks here first: it then connects to exactly the bus that answered.
-    if (setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1) != 0) {
+    return address && setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1) == 0;
+}
+
+bool initialise() {
+    if (!accessibilityBusAnswers()) {
         return false;
     }
     // Without a startup allowance: libatspi would otherwise wait up to 15 s on every application
@@ -178,8 +179,13 @@ void silenceLibraryLogging() {
 }
 
 bool accessibilityBusAnswers() {
-    static const bool answers = probeAndInitialise();
+    static const bool answers = probe();
     return answers;
+}
+
+bool accessibilityReady() {
+    static const bool ready = initialise();
+    return ready;
 }
 
 std::optional<BusCall> beginCall(AtspiAccessible* accessible) {

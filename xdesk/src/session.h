@@ -21,10 +21,15 @@ void silenceLibraryLogging();
 
 // Whether the accessibility bus answers. The first call looks for the bus where libatspi would
 // (AT_SPI_BUS_ADDRESS, the root window's AT_SPI_BUS property, then org.a11y.Bus on the session
-// bus, without starting it), checks with a bounded call that it answers, points libatspi at it
-// and initialises libatspi. Later calls give the same answer. No libatspi function may be called
-// before this has returned true: without a bus libatspi reports on standard error and aborts.
+// bus, without starting it), checks with a bounded call that it answers, and points libatspi at
+// it. Later calls give the same answer. Holds no connection afterwards: a tool that only tests
+// trust (gripwell, for days) is then not on the bus at all.
 bool accessibilityBusAnswers();
+
+// Whether libatspi is ready for use: the bus answers and libatspi has been initialised on it (by
+// the first call). No libatspi function may be called before this has returned true: without a
+// bus libatspi reports on standard error and aborts.
+bool accessibilityReady();
 
 // One call, or a short run of calls, to another application through the bus.
 struct BusCall {

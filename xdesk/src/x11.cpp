@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include <unistd.h>
+
 namespace xdesk::x11 {
 
 namespace {
@@ -21,9 +23,13 @@ struct Connection {
     bool xtest = false;
 };
 
+unsigned long errorCount = 0;
+
 // Xlib's default handlers print and exit. A request on a window that has gone meanwhile fails
-// with BadWindow, which the caller sees in the request's status; nothing else needs the error.
-int ignoreError(Display*, XErrorEvent*) {
+// with BadWindow, which the caller sees in the request's status (or in errorsSeen); nothing else
+// needs the error.
+int countError(Display*, XErrorEvent*) {
+    ++errorCount;
     return 0;
 }
 
@@ -31,29 +37,39 @@ int ignoreIoError(Display*) {
     return 0;
 }
 
-Connection& connection();
+// Called instead of exit() when a connection is lost: later requests fail, the tool goes on.
+void connectionLost(Display*, void* lost) {
+    *static_cast<bool*>(lost) = true;
+}
 
-// Called instead of exit() when the connection is lost: later requests fail, the tool goes on.
-void connectionLost(Display*, void*) {
-    connection().lost = true;
+Display* openDisplay(bool* lost) {
+    static const bool quiet = [] {
+        XSetErrorHandler(&countError);
+        XSetIOErrorHandler(&ignoreIoError);
+        return true;
+    }();
+    static_cast<void>(quiet);
+    Display* opened = XOpenDisplay(nullptr);
+    if (opened != nullptr) {
+        XSetIOErrorExitHandler(opened, &connectionLost, lost);
+    }
+    return opened;
 }
 
 Connection& connection() {
-    static Connection state = [] {
-        Connection opened;
-        XSetErrorHandler(&ignoreError);
-        XSetIOErrorHandler(&ignoreIoError);
-        opened.display = XOpenDisplay(nullptr);
-        if (opened.display != nullptr) {
-            XSetIOErrorExitHandler(opened.display, &connectionLost, nullptr);
+    static Connection state;
+    static const bool opened = [] {
+        state.display = openDisplay(&state.lost);
+        if (state.display != nullptr) {
             int event = 0;
             int error = 0;
             int major = 0;
             int minor = 0;
-            opened.xtest = XTestQueryExtension(opened.display, &event, &error, &major, &minor);
+            state.xtest = XTestQueryExtension(state.display, &event, &error, &major, &minor);
         }
-        return opened;
+        return true;
     }();
+    static_cast<void>(opened);
     return state;
 }
 
@@ -101,6 +117,26 @@ std::vector<unsigned long> longItems(const Property& property) {
     const auto* items = reinterpret_cast<const unsigned long*>(property.data.get());
     out.assign(items, items + property.items);
     return out;
+}
+
+// The bytes of a text property (STRING, UTF8_STRING or any other 8-bit type).
+std::optional<std::string> textProperty(Display* x, Window window, const char* name) {
+    const std::optional<Property> property = readProperty(x, window, name, AnyPropertyType);
+    if (!property || property->format != 8 || property->data == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(reinterpret_cast<const char*>(property->data.get()), property->items);
+}
+
+// The window that the root's _NET_ACTIVE_WINDOW names; None when it names none or is absent.
+Window activeWindowOf(Display* x) {
+    const std::optional<Property> property =
+        readProperty(x, DefaultRootWindow(x), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    if (!property) {
+        return None;
+    }
+    const std::vector<unsigned long> items = longItems(*property);
+    return items.empty() ? None : items[0];
 }
 
 std::optional<pid_t> windowPid(Display* x, Window window) {
@@ -153,11 +189,7 @@ std::optional<std::string> rootTextProperty(const char* name) {
     if (x == nullptr) {
         return std::nullopt;
     }
-    std::optional<Property> property = readProperty(x, DefaultRootWindow(x), name, AnyPropertyType);
-    if (!property || property->format != 8 || property->data == nullptr) {
-        return std::nullopt;
-    }
-    return std::string(reinterpret_cast<const char*>(property->data.get()), property->items);
+    return textProperty(x, DefaultRootWindow(x), name);
 }
 
 ActiveWindow activeWindow() {
@@ -262,9 +294,108 @@ void fakeKeys(const std::vector<KeyAction>& actions) {
     XSync(x, False);
 }
 
+Display* openWatchConnection(bool* lost) {
+    return openDisplay(lost);
+}
+
+unsigned long errorsSeen() {
+    return errorCount;
+}
+
 } // namespace xdesk::x11
 
 namespace xdesk {
+
+namespace {
+
+// The activation watch: its own connection, on which the root window's property changes arrive.
+struct ActivationWatch {
+    Display* display = nullptr;
+    bool lost = false;
+    Atom activeWindowAtom = None;
+    std::optional<pid_t> current; // the application last activated
+};
+
+ActivationWatch& activationWatch() {
+    static ActivationWatch watch;
+    return watch;
+}
+
+// Where /proc/PID/exe leads; nothing when the process has gone or is not ours to look at.
+std::optional<std::string> executablePath(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+        return std::nullopt;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    return target;
+}
+
+// Reads the active window afresh and, when it makes an activation, what it says of its
+// application. A window that has gone by now reads as one without a pid.
+std::optional<RunningApplication> readActivation(ActivationWatch& watch) {
+    Display* x = watch.display;
+    const Window window = x11::activeWindowOf(x);
+    const std::optional<pid_t> pid = window == None ? std::nullopt : x11::windowPid(x, window);
+    if (!isActivation(watch.current, pid)) {
+        return std::nullopt;
+    }
+    WindowFacts facts;
+    facts.pid = *pid;
+    facts.wmClass = x11::textProperty(x, window, "WM_CLASS");
+    facts.gtkApplicationId = x11::textProperty(x, window, "_GTK_APPLICATION_ID");
+    facts.executablePath = executablePath(*pid);
+    return applicationFor(facts);
+}
+
+} // namespace
+
+std::optional<int> watchActivations() {
+    ActivationWatch& watch = activationWatch();
+    if (watch.display != nullptr) {
+        return std::nullopt;
+    }
+    watch.display = x11::openWatchConnection(&watch.lost);
+    if (watch.display == nullptr) {
+        return std::nullopt;
+    }
+    Display* x = watch.display;
+    watch.activeWindowAtom = XInternAtom(x, "_NET_ACTIVE_WINDOW", False);
+    XSelectInput(x, DefaultRootWindow(x), PropertyChangeMask);
+    // Selected first and read afterwards: a change in between is then both in this reading and
+    // announced, and reads the same twice.
+    const Window window = x11::activeWindowOf(x);
+    if (window != None) {
+        watch.current = x11::windowPid(x, window);
+    }
+    if (watch.lost) {
+        return std::nullopt;
+    }
+    return ConnectionNumber(x);
+}
+
+Activations takeActivations() {
+    ActivationWatch& watch = activationWatch();
+    Activations out;
+    if (watch.display == nullptr) {
+        out.ended = true;
+        return out;
+    }
+    while (!watch.lost && XPending(watch.display) > 0) {
+        XEvent event;
+        XNextEvent(watch.display, &event);
+        if (event.type != PropertyNotify || event.xproperty.atom != watch.activeWindowAtom) {
+            continue;
+        }
+        if (std::optional<RunningApplication> activated = readActivation(watch)) {
+            out.activated.push_back(std::move(*activated));
+        }
+    }
+    out.ended = watch.lost;
+    return out;
+}
 
 std::optional<pid_t> frontmostApplicationPid() {
     const x11::ActiveWindow active = x11::activeWindow();

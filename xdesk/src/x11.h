@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+typedef struct _XDisplay Display;
+
 namespace xdesk::x11 {
 
 // The display is opened from DISPLAY on first use and stays open for the life of the process.
@@ -40,5 +42,15 @@ std::optional<NeededModifier> modifierState(Modifier modifier);
 
 // Presses or releases keys through XTest, in order, and waits until the server has them.
 void fakeKeys(const std::vector<KeyAction>& actions);
+
+// A connection of its own to the display named by DISPLAY, for a watcher that takes events from
+// it (the event tap, the activation watch), with the same quiet handling of errors: when the
+// connection is lost, `*lost` becomes true instead of the process ending. nullptr without a
+// display. The caller closes it.
+Display* openWatchConnection(bool* lost);
+
+// How many X errors the process has met so far, on any of its connections: a caller compares
+// the count before and after a round trip to learn whether its requests were refused.
+unsigned long errorsSeen();
 
 } // namespace xdesk::x11

@@ -1,7 +1,9 @@
 // The Linux desktop's pure rules: the offsets that AT-SPI and the tools exchange, the role table,
-// and the key presses behind a posted keyboard event.
+// the key presses behind a posted keyboard event, the events an event tap makes of X's keys, and
+// what an active window says of its application.
 #include "rules.h"
 
+#include <X11/keysym.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -165,6 +167,215 @@ TEST(Keyboard, PressesControlOnlyWhenNotHeldAndReleasesOnlyWhatItPressed) {
     // A key-up with no key-down before it releases only the key.
     EXPECT_EQ(xdesk::keyActions(keyV, false, {{controlL, false}}, pressedByUs),
               (Actions{{keyV, false}}));
+}
+
+// X key codes of the virtual desktop's keyboard (the kernel's codes plus 8).
+constexpr unsigned xSpace = 65;
+constexpr unsigned xA = 38;
+constexpr unsigned xShiftL = 50;
+constexpr unsigned xShiftR = 62;
+constexpr unsigned xAltL = 64;
+constexpr unsigned xAltR = 108;
+constexpr unsigned xControlR = 105;
+constexpr unsigned xSuperL = 133;
+
+TEST(TappedKeys, MacKeyCodesFollowTheKeysPlace) {
+    struct Row {
+        unsigned xKeycode;
+        int64_t mac;
+    };
+    for (const Row& row :
+         {Row{xSpace, 49}, Row{xA, 0x00}, Row{55, 0x09} /* V */, Row{36, 0x24} /* return */,
+          Row{9, 0x35} /* escape */, Row{67, 0x7A} /* F1 */, Row{111, 0x7E} /* up */,
+          Row{xShiftR, 0x3C}, Row{xSuperL, 0x37}, Row{66, xdesk::noMacKeyCode} /* caps lock */,
+          Row{0, xdesk::noMacKeyCode}, Row{255, xdesk::noMacKeyCode},
+          Row{4096, xdesk::noMacKeyCode}}) {
+        EXPECT_EQ(xdesk::macKeyCodeFor(row.xKeycode), row.mac) << "X key code " << row.xKeycode;
+    }
+}
+
+TEST(TappedKeys, ModifierKeysByWhatTheyType) {
+    using xdesk::MacModifierKey;
+    struct Row {
+        unsigned long keysym;
+        MacModifierKey key;
+        int64_t mac;
+    };
+    for (const Row& row : {Row{XK_Shift_L, MacModifierKey::leftShift, 0x38},
+                           Row{XK_Shift_R, MacModifierKey::rightShift, 0x3C},
+                           Row{XK_Control_L, MacModifierKey::leftControl, 0x3B},
+                           Row{XK_Control_R, MacModifierKey::rightControl, 0x3E},
+                           Row{XK_Alt_L, MacModifierKey::leftOption, 0x3A},
+                           Row{XK_Meta_L, MacModifierKey::leftOption, 0x3A},
+                           Row{XK_Alt_R, MacModifierKey::rightOption, 0x3D},
+                           Row{XK_ISO_Level3_Shift, MacModifierKey::rightOption, 0x3D},
+                           Row{XK_Super_L, MacModifierKey::leftCommand, 0x37},
+                           Row{XK_Super_R, MacModifierKey::rightCommand, 0x36},
+                           Row{XK_Caps_Lock, MacModifierKey::none, xdesk::noMacKeyCode},
+                           Row{XK_space, MacModifierKey::none, xdesk::noMacKeyCode}}) {
+        EXPECT_EQ(xdesk::macModifierFor(row.keysym), row.key) << std::hex << row.keysym;
+        EXPECT_EQ(xdesk::macKeyCodeFor(row.key), row.mac) << std::hex << row.keysym;
+    }
+}
+
+xdesk::TapKeyboard usKeyboard() {
+    using xdesk::MacModifierKey;
+    xdesk::TapKeyboard keyboard;
+    keyboard.modifiers[xShiftL] = MacModifierKey::leftShift;
+    keyboard.modifiers[xShiftR] = MacModifierKey::rightShift;
+    keyboard.modifiers[xAltL] = MacModifierKey::leftOption;
+    keyboard.modifiers[xAltR] = MacModifierKey::rightOption;
+    keyboard.modifiers[xControlR] = MacModifierKey::rightControl;
+    keyboard.modifiers[xSuperL] = MacModifierKey::leftCommand;
+    return keyboard;
+}
+
+constexpr CGEventFlags leftOption = kCGEventFlagMaskAlternate | 0x20;
+constexpr CGEventFlags rightOption = kCGEventFlagMaskAlternate | 0x40;
+constexpr CGEventFlags leftShift = kCGEventFlagMaskShift | 0x02;
+constexpr CGEventFlags rightShift = kCGEventFlagMaskShift | 0x04;
+
+TEST(TappedKeys, EachPressOrReleaseIsTheEventAMacDelivers) {
+    using xdesk::TapEvent;
+    struct Step {
+        unsigned xKeycode;
+        bool press;
+        bool xRepeat;
+        TapEvent expected;
+    };
+    const Step steps[] = {
+        // Option down, space twice, a held space, Option up.
+        {xAltL, true, false, {kCGEventFlagsChanged, leftOption, 0x3A, 0}},
+        {xSpace, true, false, {kCGEventKeyDown, leftOption, 49, 0}},
+        {xSpace, false, false, {kCGEventKeyUp, leftOption, 49, 0}},
+        {xSpace, true, false, {kCGEventKeyDown, leftOption, 49, 0}},
+        {xSpace, true, false, {kCGEventKeyDown, leftOption, 49, 1}}, // pressed while held
+        {xSpace, true, true, {kCGEventKeyDown, leftOption, 49, 1}},  // X's own repeat
+        {xSpace, false, false, {kCGEventKeyUp, leftOption, 49, 0}},
+        {xAltL, false, false, {kCGEventFlagsChanged, 0, 0x3A, 0}},
+        // Both shift keys: the kind's bit stays until the second is released.
+        {xShiftL, true, false, {kCGEventFlagsChanged, leftShift, 0x38, 0}},
+        {xShiftR, true, false, {kCGEventFlagsChanged, leftShift | rightShift, 0x3C, 0}},
+        {xShiftL, false, false, {kCGEventFlagsChanged, rightShift, 0x38, 0}},
+        {xA, true, true, {kCGEventKeyDown, rightShift, 0x00, 1}},
+        {xShiftR, false, false, {kCGEventFlagsChanged, 0, 0x3C, 0}},
+        {xA, false, false, {kCGEventKeyUp, 0, 0x00, 0}},
+        // Right Option and Command together; a modifier released that was never seen pressed.
+        {xAltR, true, false, {kCGEventFlagsChanged, rightOption, 0x3D, 0}},
+        {xSuperL,
+         true,
+         false,
+         {kCGEventFlagsChanged, rightOption | kCGEventFlagMaskCommand | 0x08, 0x37, 0}},
+        {xControlR,
+         false,
+         false,
+         {kCGEventFlagsChanged, rightOption | kCGEventFlagMaskCommand | 0x08, 0x3E, 0}},
+    };
+    xdesk::TapKeyboard keyboard = usKeyboard();
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        EXPECT_EQ(xdesk::tapEventFor(keyboard, step.xKeycode, step.press, step.xRepeat),
+                  step.expected)
+            << "step " << i;
+    }
+    EXPECT_FALSE(xdesk::tapEventFor(keyboard, 256, true, false));
+}
+
+TEST(TappedKeys, KeysHeldBeforeTheTapCountFromTheStart) {
+    xdesk::TapKeyboard keyboard = usKeyboard();
+    keyboard.held[xAltL] = true;
+    keyboard.held[xSpace] = true;
+    EXPECT_EQ(xdesk::heldFlags(keyboard), leftOption);
+    // The space held from before repeats; Shift pressed now comes with Option's flags.
+    EXPECT_EQ(xdesk::tapEventFor(keyboard, xSpace, true, false)->autorepeat, 1);
+    EXPECT_EQ(xdesk::tapEventFor(keyboard, xShiftL, true, false)->flags, leftOption | leftShift);
+}
+
+TEST(Applications, WhatAnActiveWindowSaysOfItsApplication) {
+    using std::nullopt;
+    using Text = std::optional<std::string>;
+    struct Row {
+        const char* what;
+        xdesk::WindowFacts window;
+        Text bundleIdentifier;
+        Text localizedName;
+        Text executableName;
+    };
+    const std::string notes("notes\0Notes\0", 12);
+    const Row rows[] = {
+        {"GTK application",
+         {41, notes, "org.example.Notes", "/usr/bin/notes"},
+         "org.example.Notes",
+         "Notes",
+         "notes"},
+        {"class for identifier", {41, notes, nullopt, "/usr/bin/notes"}, "Notes", "Notes", "notes"},
+        {"empty application id", {41, notes, "", "/usr/bin/notes"}, "Notes", "Notes", "notes"},
+        {"no WM_CLASS", {41, nullopt, nullopt, "/opt/x/bin/x-app"}, nullopt, nullopt, "x-app"},
+        {"empty class", {41, std::string("x\0\0", 3), nullopt, nullopt}, nullopt, nullopt, nullopt},
+        {"class without NULs",
+         {41, std::string("lonely"), nullopt, nullopt},
+         nullopt,
+         nullopt,
+         nullopt},
+        {"class without its NUL",
+         {41, std::string("i\0Klass", 7), nullopt, nullopt},
+         "Klass",
+         "Klass",
+         nullopt},
+        {"replaced executable",
+         {41, nullopt, nullopt, "/usr/bin/notes (deleted)"},
+         nullopt,
+         nullopt,
+         "notes"},
+        {"Latin-1 class",
+         {41, std::string("i\0Caf\xe9\0", 7), nullopt, nullopt},
+         "Caf\xc3\xa9",
+         "Caf\xc3\xa9",
+         nullopt},
+        {"UTF-8 class, line break kept",
+         {41, std::string("i\0Caf\xc3\xa9\nX\0", 10), nullopt, nullopt},
+         "Caf\xc3\xa9\nX",
+         "Caf\xc3\xa9\nX",
+         nullopt},
+    };
+    for (const Row& row : rows) {
+        const xdesk::RunningApplication application = xdesk::applicationFor(row.window);
+        EXPECT_EQ(application.bundleIdentifier, row.bundleIdentifier) << row.what;
+        EXPECT_EQ(application.localizedName, row.localizedName) << row.what;
+        EXPECT_EQ(application.executableName, row.executableName) << row.what;
+        EXPECT_EQ(application.processIdentifier, 41) << row.what;
+    }
+}
+
+TEST(Applications, OnlyAnotherProcessIsAnActivation) {
+    std::optional<pid_t> current = 10; // active when the watch began
+    struct Step {
+        std::optional<pid_t> activeWindowPid;
+        bool activation;
+    };
+    const Step steps[] = {
+        {10, false},
+        {std::nullopt, false}, // no window: not an application
+        {20, true},
+        {20, false}, // another window of the same application
+        {std::nullopt, false},
+        {20, false}, // back after a moment without a window
+        {10, true},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        EXPECT_EQ(xdesk::isActivation(current, steps[i].activeWindowPid), steps[i].activation)
+            << "step " << i;
+    }
+    EXPECT_EQ(current, 10);
+}
+
+TEST(Applications, TextPropertiesBecomeUtf8) {
+    EXPECT_EQ(xdesk::textPropertyUtf8("plain"), "plain");
+    EXPECT_EQ(xdesk::textPropertyUtf8("\xc3\xa9\xf0\x9f\x98\x80"), "\xc3\xa9\xf0\x9f\x98\x80");
+    EXPECT_EQ(xdesk::textPropertyUtf8("\xe9t\xe9"), "\xc3\xa9t\xc3\xa9");
+    // Overlong forms and encoded surrogates are not UTF-8: each byte is a Latin-1 character.
+    EXPECT_EQ(xdesk::textPropertyUtf8("\xc0\xaf"), "\xc3\x80\xc2\xaf");
+    EXPECT_EQ(xdesk::textPropertyUtf8("\xed\xa0\x80"), "\xc3\xad\xc2\xa0\xc2\x80");
 }
 
 } // namespace

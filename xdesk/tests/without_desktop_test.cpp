@@ -84,12 +84,17 @@ TEST(WithoutDesktop, AKeystrokeThatCannotBeTypedIsNotMade) {
     EXPECT_EQ(cfcore::liveObjects(), 0u);
 }
 
-TEST(WithoutDesktop, ThereIsNoEventTapYetAndTheRunLoopOnlyWaits) {
+TEST(WithoutDesktop, ThereIsNoEventTapNorAnActivationToWatch) {
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                                CGEventMaskBit(kCGEventKeyDown), &passThrough, nullptr),
               nullptr);
+    EXPECT_EQ(xdesk::watchActivations(), std::nullopt);
+    EXPECT_TRUE(xdesk::takeActivations().ended);
     EXPECT_EQ(CFRunLoopGetCurrent(), CFRunLoopGetMain());
     EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.001, false), kCFRunLoopRunTimedOut);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(cfcore::liveObjects(), 0u);
 }
 
 using PlatformStrictnessDeathTest = ::testing::Test;

@@ -6,7 +6,10 @@
 // - CFRetain/CFRelease of NULL, of an unknown pointer, of a released object, and a release past
 //   zero abort the process with a message naming the object (real CF crashes only on NULL).
 // - Any use of a released object through these functions aborts the same way.
-// - Objects never move; a released object keeps its header so that a late use can be named.
+// - Objects never move; a released object keeps its header so that a late use can be named. A
+//   platform may bound how many released headers are kept (the Linux desktop does, for its
+//   long-running tools); the oldest of them are then freed, and a late use of one of those aborts
+//   as a use of an unknown object.
 // - CFSTR gives one immortal string per place where it is written: retain and release do not
 //   change it. Equal literals written in two places are two objects, so that code comparing
 //   strings by pointer rather than by content fails here (a Mac does not promise either way).

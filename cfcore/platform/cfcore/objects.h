@@ -5,7 +5,9 @@
 // Every object handed out is registered here with a reference count. CFRetain and CFRelease check
 // each reference against the registry, so NULL, an unknown pointer, a released object and a
 // release past zero abort with a message naming the object instead of corrupting memory. A
-// released object gives up its payload but keeps its header, so that a late use can be named.
+// released object gives up its payload but keeps its header, so that a late use can be named; by
+// default every such header is kept, and a platform whose tools run for long bounds them with
+// keepReleasedObjects.
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
@@ -139,6 +141,18 @@ std::u16string stringText(CFStringRef ref, const char* function);
 // A boxed value of `type` holding a copy of *valuePtr; nothing for a type that AXValue does not
 // know. The platform's AXValueCreate calls it.
 AxValueObject* createAxValue(AXValueType type, const void* valuePtr);
+
+// Called by CFRelease once an object's last reference is gone and its payload dropped: the header
+// joins the released ones that are kept for diagnostics.
+void noteReleased(Object* object);
+
+// Keeps the headers of at most the `limit` most recently released objects and frees the older
+// ones; a late use of a freed one aborts as a use of an unknown object. Without a call, every
+// header is kept, which is what a short run or a test of the tools' strictness wants.
+void keepReleasedObjects(std::size_t limit);
+
+// Every object the registry holds that is not immortal: the live ones and the released headers.
+std::size_t registeredObjects();
 
 // Objects that are alive and not immortal, and their descriptions with their counts.
 std::size_t liveObjects();

@@ -1,0 +1,102 @@
+"""What the desktop tests of the long-running tools (gripwell, vantor) share.
+
+Each test gets a virtual desktop of its own (tools/desktop/desktop.py), runs the tool binary under
+test as a host would, reads its lines with a bounded wait each, and ends every process it started
+when it ends. The tool's standard error must stay empty. The binary comes from the command line
+(--gripwell PATH, --vantor PATH); when it is empty or names no file, the tests are skipped with the
+reason, and the exit status is then 77 if nothing else ran, which CTest reports as skipped.
+"""
+
+import argparse
+import os
+import platform
+import subprocess
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "desktop"))
+import desktop  # noqa: E402
+
+SKIPPED = 77
+COMMAND_TIMEOUT = 10.0  # seconds for a helper command such as xdotool
+
+# The numbers of poll(2) and ppoll(2), in which the tools' run loop waits.
+POLL_SYSCALLS = {"x86_64": {7, 271}, "aarch64": {73}}.get(platform.machine(), set())
+
+
+def sleeps_in_poll(pid):
+    """Whether the process `pid` is asleep in poll or ppoll: its run loop waits."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            state = stat.read().rsplit(")", 1)[1].split()[0]
+        with open(f"/proc/{pid}/syscall") as syscall:
+            number = syscall.read().split()[0]
+    except (OSError, IndexError):
+        return False
+    return state == "S" and number.isdigit() and int(number) in POLL_SYSCALLS
+
+
+class ToolTestCase(unittest.TestCase):
+    tool = ""  # the tool's name, which is also its command-line option here
+    binary = ""  # set by main()
+    accessibility = True
+
+    def setUp(self):
+        if not self.binary or not os.path.isfile(self.binary):
+            self.skipTest(f"no real-desktop {self.tool} to run: " + (
+                f"{self.binary} does not exist" if self.binary else
+                "this build runs the tools against the simulated platform; configure with "
+                f"USE_MACSIM=OFF (preset 'desktop') or pass --{self.tool} PATH"))
+        self.desktop = desktop.Desktop(accessibility=self.accessibility)
+        self.desktop.start()
+        self.addCleanup(self.desktop.stop)
+
+    def start_tool(self, *arguments, env=None, first_line="ready"):
+        """Starts the tool with `arguments` and reads its first line, which must be
+        `first_line` (not read when None)."""
+        process = desktop.LineProcess(self.desktop, [self.binary, *arguments], env=env)
+        self.addCleanup(self.end_tool, process)
+        if first_line is not None:
+            self.assertEqual(process.line(), first_line)
+        return process
+
+    def wait_until_waiting(self, process):
+        """Waits until `process` sleeps in its run loop: everything it sets up after its first
+        line (vantor's observer) is in place."""
+        desktop.wait_until(lambda: sleeps_in_poll(process.pid), desktop.START_TIMEOUT,
+                           f"{self.tool} waiting in its run loop")
+
+    def end_tool(self, process):
+        self.assertEqual(process.stop(), b"", f"nothing on {self.tool}'s standard error")
+
+    def start_app(self, spec):
+        app = desktop.App(self.desktop, spec)
+        self.addCleanup(app.stop)
+        return app
+
+    def xdotool(self, *arguments):
+        """Runs xdotool on the desktop and waits for it to end."""
+        result = subprocess.run(["xdotool", *map(str, arguments)], env=self.desktop.env,
+                                stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=COMMAND_TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def assertLines(self, process, *expected):
+        """The next lines of `process` are `expected`, in order."""
+        for line in expected:
+            self.assertEqual(process.line(), line)
+
+
+def main(tool, case):
+    """Runs the tests of this script with `case.binary` taken from --TOOL PATH."""
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument(f"--{tool}", default="")
+    options, rest = parser.parse_known_args()
+    case.binary = getattr(options, tool)
+    desktop.exit_on_signals()
+    program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    result = program.result
+    if not result.wasSuccessful():
+        return 1
+    return SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0
