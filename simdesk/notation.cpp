@@ -107,16 +107,23 @@ std::size_t utf8SequenceLength(std::string_view bytes, std::size_t at) {
     return length;
 }
 
-// Follows the parser through the document to name the place of a member given twice.
+// Deeper than any scenario needs by far. Messages show values with nlohmann's dump, which
+// recurses once per level: a file nested a hundred thousand levels deep would overflow the stack.
+constexpr std::size_t maxNesting = 64;
+
+// Follows the parser through the document to name the place of a member given twice, and stops
+// it at the first object or array nested deeper than maxNesting.
 class DuplicateGuard {
 public:
     bool operator()(int, Json::parse_event_t event, Json& parsed) {
         switch (event) {
         case Json::parse_event_t::object_start:
-            frames.push_back({true, {}, {}, 0});
-            break;
         case Json::parse_event_t::array_start:
-            frames.push_back({false, {}, {}, 0});
+            if (frames.size() == maxNesting) {
+                throw FormatError{place(),
+                                  "nested deeper than " + std::to_string(maxNesting) + " levels"};
+            }
+            frames.push_back({event == Json::parse_event_t::object_start, {}, {}, 0});
             break;
         case Json::parse_event_t::key: {
             Frame& frame = frames.back();

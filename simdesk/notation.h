@@ -32,7 +32,7 @@ std::string memberPlace(const std::string& place, std::string_view name);
 std::string itemPlace(const std::string& place, std::size_t index);
 
 // Parses JSON text; a syntax fault becomes "byte N", and a member given twice in one object is
-// a fault too (the parser would silently keep the last).
+// a fault too (the parser would silently keep the last), as is nesting deeper than 64 levels.
 Json parseJson(std::string_view text);
 
 // Shape checks.

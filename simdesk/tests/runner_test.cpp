@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -84,6 +85,29 @@ TEST(Binary, ArgumentsThatNameNoScenarioFail) {
                            empty.string() + "\n    " + empty.string() +
                            ": no *.json scenario files under this directory\n"
                            "0 passed, 2 failed\n");
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+// A value nested 100,000 levels deep used to overflow the stack when its message showed it.
+TEST(Binary, DeepNestingFailsInsteadOfCrashing) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("simdesk-deep-" + std::to_string(::getpid()) + ".json");
+    {
+        const std::size_t depth = 100'000;
+        std::ofstream out(file);
+        out << R"({"tool":"scribbet","desktop":{"elements":{"a":{"attributes":{"AXValue":{"x":)"
+            << std::string(depth, '[') << std::string(depth, ']') << "}}}}}}";
+    }
+    const macsim::ChildResult run = runSimdesk({file.string()});
+    std::filesystem::remove(file);
+    // Six objects hold the value; the 59th array is the 65th level.
+    std::string place = "/desktop/elements/a/attributes/AXValue/x";
+    for (int level = 7; level <= 64; ++level) {
+        place += "/0";
+    }
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.out, "FAIL " + file.filename().string() + "\n    " + file.string() + ": " +
+                           place + ": nested deeper than 64 levels\n0 passed, 1 failed\n");
     EXPECT_EQ(run.exitCode, 1);
 }
 
