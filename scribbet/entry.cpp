@@ -15,11 +15,15 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace scribbet {
 
 namespace {
+
+// A UTF-8 byte-order mark.
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
 std::optional<std::string> readWholeFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -27,6 +31,12 @@ std::optional<std::string> readWholeFile(const std::string& path) {
         return std::nullopt;
     }
     std::string bytes;
+    // A regular file's size, reserved up front, spares the copies of a growing buffer; a file
+    // that grows meanwhile, or one without a size (a pipe), is still read to its end.
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        bytes.reserve(static_cast<std::size_t>(status.st_size));
+    }
     char buffer[65536];
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
@@ -80,6 +90,15 @@ std::optional<pid_t> parseTargetPid(const Arguments& arguments) {
     return static_cast<pid_t>(value);
 }
 
+std::optional<std::u16string> decodeInputText(std::string_view bytes) {
+    // A byte-order mark is not part of the text. Skipped as bytes, it costs no moving of the
+    // decoded text; a mark that is not at the start is kept as U+FEFF.
+    if (bytes.substr(0, byteOrderMark.size()) == byteOrderMark) {
+        bytes.remove_prefix(byteOrderMark.size());
+    }
+    return base::utf16FromUtf8(bytes);
+}
+
 std::optional<std::u16string> readInputText(const Arguments& arguments) {
     if (arguments.size() < 3) {
         return std::nullopt;
@@ -88,11 +107,7 @@ std::optional<std::u16string> readInputText(const Arguments& arguments) {
     if (!bytes) {
         return std::nullopt;
     }
-    std::optional<std::u16string> text = base::utf16FromUtf8(*bytes);
-    if (text && !text->empty() && text->front() == u'\uFEFF') {
-        text->erase(0, 1); // byte-order mark: not part of the text
-    }
-    return text;
+    return decodeInputText(*bytes);
 }
 
 HelperResponse respond(const Arguments& arguments) {
@@ -105,7 +120,7 @@ HelperResponse respond(const Arguments& arguments) {
     if (arguments.size() >= 3 && arguments[2] == fastPasteSwitch) {
         return runFastPaste(*targetPid);
     }
-    const std::optional<std::u16string> text = readInputText(arguments);
+    std::optional<std::u16string> text = readInputText(arguments);
     if (!text) {
         return targetOutcome("unexpected_error", *targetPid, "text_read_failed");
     }
@@ -132,8 +147,8 @@ HelperResponse respond(const Arguments& arguments) {
         return elementOutcome(failure->status, failure->role, failure->subrole, *targetPid,
                               focusedPid);
     }
-    return runDirectInsertion(std::get<TextInsertionContext>(std::move(resolution)), *text,
-                              *targetPid, focusedPid);
+    return runDirectInsertion(std::get<TextInsertionContext>(std::move(resolution)),
+                              std::move(*text), *targetPid, focusedPid);
 }
 
 void run(const Arguments& arguments) {

@@ -18,8 +18,13 @@ inline constexpr std::string_view fastPasteSwitch = "--fast-paste";
 // Nothing when the list has fewer than 3 entries.
 [[nodiscard]] std::optional<pid_t> parseTargetPid(const Arguments& arguments);
 
-// The whole file named at position 2, decoded as strict UTF-8, a leading byte-order mark
-// dropped. Nothing when the list has fewer than 3 entries or the file can't be read or decoded.
+// The text of a file's bytes: strict UTF-8, with a byte-order mark at the very start dropped.
+// Nothing when the bytes are not UTF-8.
+[[nodiscard]] std::optional<std::u16string> decodeInputText(std::string_view bytes);
+
+// The whole file named at position 2, as decodeInputText reads it. Nothing when the list has
+// fewer than 3 entries or the file can't be read or decoded. The file's bytes are gone by the
+// time it returns: only the decoded text stays.
 [[nodiscard]] std::optional<std::u16string> readInputText(const Arguments& arguments);
 
 // The whole run up to its result. Every platform object it obtained is released by the time it
