@@ -77,10 +77,6 @@ std::optional<std::string> readFile(const std::string& path) {
     return bytes;
 }
 
-std::string faultText(const std::string& path, const FormatError& error) {
-    return path + ": " + (error.place.empty() ? "" : error.place + ": ") + error.reason;
-}
-
 // Reads and parses one file; on a fault the text to report.
 std::variant<Scenario, std::string> load(const std::string& path) {
     const std::optional<std::string> text = readFile(path);
@@ -95,35 +91,26 @@ std::variant<Scenario, std::string> load(const std::string& path) {
     return std::get<Scenario>(std::move(parsed));
 }
 
-std::string failBlock(const std::string& name, const std::vector<std::string>& reasons) {
-    std::string text = "FAIL " + escapeBytes(name) + "\n";
-    for (const std::string& reason : reasons) {
-        text += indentLines(reason, "    ");
-    }
-    return text;
-}
-
 int runAll(const std::vector<std::string>& arguments) {
     int passed = 0, failed = 0;
     for (const Item& item : collectItems(arguments)) {
         std::string report;
         try {
             if (!item.fault.empty()) {
-                report = failBlock(item.path, {item.path + ": " + item.fault});
+                report = verdict(item.path, {item.path + ": " + item.fault});
             } else {
                 std::variant<Scenario, std::string> loaded = load(item.path);
                 if (auto* fault = std::get_if<std::string>(&loaded)) {
-                    report = failBlock(fs::path(item.path).filename().string(), {*fault});
+                    report = verdict(fs::path(item.path).filename().string(), {*fault});
                 } else {
                     const Scenario& scenario = std::get<Scenario>(loaded);
                     const std::vector<std::string> diffs =
                         differences(scenario, runScenario(scenario));
-                    report = diffs.empty() ? "PASS " + escapeBytes(scenario.name) + "\n"
-                                           : failBlock(scenario.name, diffs);
+                    report = verdict(scenario.name, diffs);
                 }
             }
         } catch (const std::exception& error) {
-            report = failBlock(item.path, {item.path + ": the runner failed: " + error.what()});
+            report = verdict(item.path, {item.path + ": the runner failed: " + error.what()});
         }
         (report.compare(0, 5, "PASS ") == 0 ? passed : failed) += 1;
         print(report);
@@ -136,7 +123,7 @@ int showOne(const std::string& path) {
     try {
         std::variant<Scenario, std::string> loaded = load(path);
         if (auto* fault = std::get_if<std::string>(&loaded)) {
-            print(failBlock(fs::path(path).filename().string(), {*fault}));
+            print(verdict(fs::path(path).filename().string(), {*fault}));
             return failedStatus;
         }
         const Scenario& scenario = std::get<Scenario>(loaded);
@@ -145,12 +132,27 @@ int showOne(const std::string& path) {
         print(showRun(scenario, outcome, diffs));
         return diffs.empty() ? 0 : failedStatus;
     } catch (const std::exception& error) {
-        print(failBlock(path, {path + ": the runner failed: " + error.what()}));
+        print(verdict(path, {path + ": the runner failed: " + error.what()}));
         return failedStatus;
     }
 }
 
 } // namespace
+
+std::string verdict(const std::string& name, const std::vector<std::string>& reasons) {
+    if (reasons.empty()) {
+        return "PASS " + escapeBytes(name) + "\n";
+    }
+    std::string text = "FAIL " + escapeBytes(name) + "\n";
+    for (const std::string& reason : reasons) {
+        text += indentLines(reason, "    ");
+    }
+    return text;
+}
+
+std::string faultText(const std::string& path, const FormatError& error) {
+    return path + ": " + (error.place.empty() ? "" : error.place + ": ") + error.reason;
+}
 
 int runCommandLine(const std::vector<std::string>& arguments) {
     if (arguments.size() == 2 && arguments[0] == "--show") {

@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgmock-dev
           libbenchmark-dev nlohmann-json3-dev
+          # libFuzzer and the sanitizers' runtime for clang
+          libclang-rt-14-dev
           # the virtual desktop, the GTK test application, the demo's screenshots, and the key
           # presses and window activations of the desktop tests
           xvfb openbox dbus at-spi2-core x11-utils python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
