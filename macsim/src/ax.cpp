@@ -351,10 +351,15 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
         if (found != record.element->writeErrors.end()) {
             result = found->second;
         } else {
-            record.element->attributes[name] = Read::of(*written);
+            // The old value goes before the new one is stored, so that the element never holds
+            // a big text twice.
+            Read& stored = record.element->attributes[name];
+            stored = Read::none();
+            stored = Read::of(*written);
         }
     }
-    writeLog().push_back({object->target(), name, *written, result});
+    // The log takes the converted value itself: a big text is not copied once more.
+    writeLog().push_back({object->target(), name, std::move(*written), result});
     return result;
 }
 
