@@ -55,7 +55,7 @@ std::optional<std::u16string> spliceSelection(std::u16string_view value, CFRange
     return spliced;
 }
 
-HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16string& text,
+HelperResponse runDirectInsertion(TextInsertionContext context, std::u16string text,
                                   pid_t targetPid, std::optional<pid_t> focusedPid) {
     const ElementPtr element = std::move(context.element); // released on every way out
     const auto respond = [&](std::string status, std::optional<bool> selectionUpdated,
@@ -67,6 +67,7 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
         return response;
     };
 
+    const auto textUnits = static_cast<CFIndex>(text.size());
     base::CfPtr<CFStringRef> newValue;
     {
         // The value captured while the context was resolved; it is not read again.
@@ -81,8 +82,12 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
             // The value we hold is the mask, not the text: nothing is written.
             return respond("value_unavailable", std::nullopt, std::nullopt);
         }
+        // Everything of the old value and the text is in the spliced value now: their buffers go
+        // before the platform makes its own copy.
+        std::u16string().swap(context.value);
+        std::u16string().swap(text);
         newValue = createString(*spliced);
-    }
+    } // the spliced value goes too: the platform's string is all that is written
     if (newValue == nullptr) {
         // The string could not be made (out of memory): nothing was written.
         return respond("set_value_failed", std::nullopt, axErrorLabel(kAXErrorFailure));
@@ -95,8 +100,7 @@ HelperResponse runDirectInsertion(TextInsertionContext context, const std::u16st
     }
 
     // In range, so the caret is at most the new value's length and cannot overflow.
-    const CFRange caret =
-        CFRangeMake(context.selectedRange.location + static_cast<CFIndex>(text.size()), 0);
+    const CFRange caret = CFRangeMake(context.selectedRange.location + textUnits, 0);
     const base::CfPtr<AXValueRef> caretValue =
         base::adopt(AXValueCreate(kAXValueTypeCFRange, &caret));
     if (caretValue == nullptr) {

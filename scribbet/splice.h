@@ -23,8 +23,9 @@ spliceSelection(std::u16string_view value, CFRange range, std::u16string_view te
 // value. A secure text field, whose value reads only as its mask, is written only when the text
 // replaces the whole value (an empty field, or everything selected); otherwise nothing is written
 // and the result is "value_unavailable". The context's element is released before it returns.
-[[nodiscard]] HelperResponse runDirectInsertion(TextInsertionContext context,
-                                                const std::u16string& text, pid_t targetPid,
-                                                std::optional<pid_t> focusedPid);
+// The context's value and the text are freed as soon as the new value is spliced, so that a big
+// text is held at most twice (the spliced value and the platform's string made of it).
+[[nodiscard]] HelperResponse runDirectInsertion(TextInsertionContext context, std::u16string text,
+                                                pid_t targetPid, std::optional<pid_t> focusedPid);
 
 } // namespace scribbet
