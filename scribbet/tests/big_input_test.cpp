@@ -1,0 +1,122 @@
+// Whole runs with big inputs, in a child process as a host would start scribbet: a text file of
+// 64 MiB into a short field, and a short text into a field whose value is 64 MiB (in UTF-16). The
+// child checks the written value and the caret against texts built here without the conversions
+// under test, and reports what it found after its result line.
+#include "big_text.h"
+
+#include "scribbet/entry.h"
+
+#include <macsim/child.h>
+#include <macsim/control.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr pid_t targetPid = 412;
+constexpr std::size_t bigBytes = 64 * bigtext::mebibyte;
+const char* const insertedLine = R"({"status":"inserted","role":"AXTextArea","targetPid":412,)"
+                                 R"("focusedPid":412,"selectionUpdated":true})"
+                                 "\n";
+
+void focusedTextArea(std::u16string value, CFRange selection) {
+    macsim::reset();
+    macsim::desktop().trusted = true;
+    macsim::desktop().systemWide.attributes["AXFocusedUIElement"] =
+        macsim::Read::of(macsim::ElementValue{"area"});
+    macsim::Element& area = macsim::element("area");
+    area.pid = macsim::PidOutcome::of(targetPid);
+    area.attributes["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
+    area.attributes["AXValue"] = macsim::Read::of(std::move(value));
+    area.attributes["AXSelectedTextRange"] =
+        macsim::Read::of(macsim::range(selection.location, selection.length));
+    area.settable["AXValue"] = {kAXErrorSuccess, true};
+    area.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
+}
+
+// A temporary text file, removed with this.
+struct TextFile {
+    std::string path = "/tmp/scribbet-big-XXXXXX";
+    explicit TextFile(const std::function<void(int fd)>& write) {
+        const int fd = ::mkstemp(path.data());
+        EXPECT_GE(fd, 0);
+        write(fd);
+        ::close(fd);
+    }
+    ~TextFile() { std::remove(path.c_str()); }
+};
+
+void writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        ASSERT_GT(count, 0);
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+}
+
+// Runs scribbet on `path` in a child, which reports how its two writes compare with `value` and
+// `caret`, and how many objects it left alive.
+macsim::ChildResult runWithBigInput(const std::string& path, const std::u16string& value,
+                                    CFIndex caret) {
+    macsim::ChildOptions options;
+    options.timeoutSeconds = 120; // 64 MiB under the sanitizers
+    options.report = [&value, caret] {
+        const std::vector<macsim::Write>& writes = macsim::writes();
+        std::string report = "writes " + std::to_string(writes.size()) + "\n";
+        if (writes.size() == 2) {
+            const auto* written = std::get_if<std::u16string>(&writes[0].value);
+            report += writes[0].attribute +
+                      (written && *written == value ? " as expected\n" : " differs\n");
+            report +=
+                writes[1].attribute +
+                (writes[1].value == macsim::range(caret, 0) ? " as expected\n" : " differs\n");
+        }
+        return report + "live " + std::to_string(macsim::liveObjects()) + "\n";
+    };
+    const scribbet::Arguments arguments{"scribbet", std::to_string(targetPid), path};
+    return macsim::runChild([&arguments]() -> int { scribbet::run(arguments); }, options);
+}
+
+const char* const everythingAsExpected =
+    "writes 2\nAXValue as expected\nAXSelectedTextRange as expected\nlive 0\n";
+
+TEST(BigInput, TextFileOf64MiBReplacesTheSelection) {
+    // A byte-order mark, then 64 MiB less 3 bytes of sentences: the mark is not inserted.
+    const TextFile file([](int fd) {
+        writeAll(fd, "\xEF\xBB\xBF");
+        bigtext::utf8(bigBytes - 3, [fd](std::string_view chunk) { writeAll(fd, chunk); });
+    });
+    const std::u16string text = bigtext::utf16OfUtf8(bigBytes - 3);
+    focusedTextArea(u"Hello world", CFRangeMake(6, 5));
+    const std::u16string expected = u"Hello " + text;
+
+    const macsim::ChildResult run =
+        runWithBigInput(file.path, expected, 6 + static_cast<CFIndex>(text.size()));
+
+    EXPECT_EQ(run.out, insertedLine);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.report, everythingAsExpected);
+}
+
+TEST(BigInput, FieldOf64MiBTakesTheTextInItsMiddle) {
+    const TextFile file([](int fd) { writeAll(fd, "there"); });
+    const std::size_t units = bigBytes / sizeof(char16_t);
+    std::u16string value = bigtext::utf16(units);
+    const CFRange selection = CFRangeMake(static_cast<CFIndex>(units / 2), 1000);
+    std::u16string expected = value;
+    expected.replace(units / 2, 1000, u"there");
+    focusedTextArea(std::move(value), selection);
+
+    const macsim::ChildResult run = runWithBigInput(file.path, expected, selection.location + 5);
+
+    EXPECT_EQ(run.out, insertedLine);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.report, everythingAsExpected);
+}
+
+} // namespace
