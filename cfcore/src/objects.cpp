@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <deque>
 #include <limits>
-#include <sstream>
 #include <unordered_map>
 
 namespace cfcore {
@@ -99,9 +98,9 @@ std::string BooleanObject::describe() const {
 }
 
 std::string NumberObject::describe() const {
-    std::ostringstream out;
-    out << Object::describe() << ' ' << value;
-    return out.str();
+    char shown[32];
+    std::snprintf(shown, sizeof shown, " %g", value);
+    return Object::describe() + shown;
 }
 
 std::string AxValueObject::describe() const {
@@ -159,9 +158,9 @@ Object* lookup(CFTypeRef ref, const char* function) {
     }
     auto found = registry().objects.find(ref);
     if (found == registry().objects.end()) {
-        std::ostringstream out;
-        out << function << " called with an unknown object " << ref;
-        abortWith(out.str());
+        char address[32];
+        std::snprintf(address, sizeof address, "%p", ref);
+        abortWith(std::string(function) + " called with an unknown object " + address);
     }
     Object* object = found->second.get();
     if (object->dead) {
