@@ -38,6 +38,16 @@ function(add_tool name)
 
   add_executable(${name} ${dir}/main.cpp)
   target_link_libraries(${name} PRIVATE ${name}_core)
+  # Off Apple, the C++ runtime goes into the tool itself, and only the shared libraries that the
+  # linked code calls are recorded as needed. Loading libstdc++, libm and libgcc_s at every start
+  # was most of what a tool cost beyond /bin/true (bench/README.md). The sanitizers bring their
+  # own runtime, which wants the shared one.
+  if(NOT APPLE)
+    target_link_options(${name} PRIVATE LINKER:--as-needed)
+    if(NOT SANITIZE)
+      target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
+    endif()
+  endif()
   if(NOT USE_MACSIM)
     install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${PROJECT_SOURCE_DIR}/man/${name}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
