@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,11 +105,19 @@ std::optional<std::u16string> readInputText(const Arguments& arguments) {
     if (arguments.size() < 3) {
         return std::nullopt;
     }
-    const std::optional<std::string> bytes = readWholeFile(arguments[2]);
-    if (!bytes) {
+    // A file too big to hold, or to decode, is one that cannot be read: the run still ends in
+    // its line instead of an uncaught exception.
+    try {
+        const std::optional<std::string> bytes = readWholeFile(arguments[2]);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        return decodeInputText(*bytes);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
         return std::nullopt;
     }
-    return decodeInputText(*bytes);
 }
 
 HelperResponse respond(const Arguments& arguments) {

@@ -23,8 +23,8 @@ inline constexpr std::string_view fastPasteSwitch = "--fast-paste";
 [[nodiscard]] std::optional<std::u16string> decodeInputText(std::string_view bytes);
 
 // The whole file named at position 2, as decodeInputText reads it. Nothing when the list has
-// fewer than 3 entries or the file can't be read or decoded. The file's bytes are gone by the
-// time it returns: only the decoded text stays.
+// fewer than 3 entries or the file can't be read or decoded, also when it is too big to hold.
+// The file's bytes are gone by the time it returns: only the decoded text stays.
 [[nodiscard]] std::optional<std::u16string> readInputText(const Arguments& arguments);
 
 // The whole run up to its result. Every platform object it obtained is released by the time it

@@ -16,6 +16,18 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool addressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool addressSanitizer = true;
+#else
+constexpr bool addressSanitizer = false;
+#endif
+#else
+constexpr bool addressSanitizer = false;
+#endif
+
 constexpr pid_t targetPid = 412;
 constexpr std::size_t bigBytes = 64 * bigtext::mebibyte;
 const char* const insertedLine = R"({"status":"inserted","role":"AXTextArea","targetPid":412,)"
@@ -117,6 +129,25 @@ TEST(BigInput, FieldOf64MiBTakesTheTextInItsMiddle) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.report, everythingAsExpected);
+}
+
+// A sparse file of 15 TiB reads as 15 TiB of zeros, far more than memory can hold. It used to end
+// the process with an uncaught std::bad_alloc, without a line.
+TEST(BigInput, TextFileTooBigToHoldCannotBeRead) {
+    if (addressSanitizer) {
+        GTEST_SKIP() << "AddressSanitizer reports a failed allocation instead of throwing";
+    }
+    const TextFile file([](int fd) { EXPECT_EQ(::ftruncate(fd, off_t{15} << 40), 0); });
+    focusedTextArea(u"Hello world", CFRangeMake(6, 5));
+
+    const scribbet::Arguments arguments{"scribbet", std::to_string(targetPid), file.path};
+    const macsim::ChildResult run =
+        macsim::runChild([&arguments]() -> int { scribbet::run(arguments); });
+
+    EXPECT_EQ(run.out, R"({"status":"unexpected_error","targetPid":412,"error":"text_read_failed"})"
+                       "\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
 }
 
 } // namespace
