@@ -164,7 +164,15 @@ HelperResponse respond(const Arguments& arguments) {
 void run(const Arguments& arguments) {
     // A host that stops reading must not kill us with a signal: a failed write is just ignored.
     std::signal(SIGPIPE, SIG_IGN);
-    emit(respond(arguments));
+    std::optional<HelperResponse> response;
+    try {
+        response.emplace(respond(arguments));
+    } catch (const std::bad_alloc&) {
+        // Out of memory on the way, a field value too big to copy, say: every owned reference
+        // has been released on the way out, and the host still gets a line rather than a crash.
+        emitFallback();
+    }
+    emit(*response);
 }
 
 } // namespace scribbet

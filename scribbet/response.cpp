@@ -162,11 +162,15 @@ void emit(const HelperResponse& response) {
         line = encode(response);
     } catch (...) {
         // Out of memory while encoding: the fixed line still tells the host that the run failed.
-        writeOut(fallbackLine);
-        std::exit(0);
+        emitFallback();
     }
     writeOut(line);
     writeOut("\n");
+    std::exit(0);
+}
+
+void emitFallback() {
+    writeOut(fallbackLine);
     std::exit(0);
 }
 

@@ -60,12 +60,15 @@ std::optional<CodingKeys> codingKeyFromText(std::string_view text); // exact, ca
 // The compact JSON object of the record, without the line feed.
 std::string encode(const HelperResponse& response);
 
-// The line written when encoding fails.
+// The line written when encoding fails, or when the run itself runs out of memory.
 inline constexpr std::string_view fallbackLine = "{\"status\":\"unexpected_error\"}\n";
 
 // Writes the record's line to standard output and ends the process with status 0. The writes
 // are unbuffered; their failures (a closed standard output, a reader that has gone) are not
 // reported anywhere and do not change the exit status.
 [[noreturn]] void emit(const HelperResponse& response);
+
+// Writes fallbackLine and ends the process with status 0, as emit does when encoding fails.
+[[noreturn]] void emitFallback();
 
 } // namespace scribbet

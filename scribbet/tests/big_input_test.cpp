@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -148,6 +150,42 @@ TEST(BigInput, TextFileTooBigToHoldCannotBeRead) {
                        "\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitCode, 0);
+}
+
+// The address space the process uses now, in bytes.
+std::size_t addressSpaceBytes() {
+    std::ifstream status("/proc/self/statm");
+    std::size_t pages = 0;
+    status >> pages;
+    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// A field of 64 MiB whose value cannot even be copied once more: the process is left 32 MiB of
+// address space beyond what it holds. It used to end with an uncaught std::bad_alloc, without a
+// line; now the host gets the fixed line, and nothing is written.
+TEST(BigInput, FieldTooBigToCopyEndsInTheFixedLine) {
+    if (addressSanitizer) {
+        GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+    }
+    const TextFile file([](int fd) { writeAll(fd, "there"); });
+    focusedTextArea(bigtext::utf16(bigBytes / sizeof(char16_t)), CFRangeMake(0, 0));
+
+    macsim::ChildOptions options;
+    options.report = [] { return "writes " + std::to_string(macsim::writes().size()) + "\n"; };
+    const scribbet::Arguments arguments{"scribbet", std::to_string(targetPid), file.path};
+    const macsim::ChildResult run = macsim::runChild(
+        [&arguments]() -> int {
+            const rlim_t limit = addressSpaceBytes() + 32 * bigtext::mebibyte;
+            const rlimit space = {limit, limit};
+            ::setrlimit(RLIMIT_AS, &space);
+            scribbet::run(arguments);
+        },
+        options);
+
+    EXPECT_EQ(run.out, "{\"status\":\"unexpected_error\"}\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.report, "writes 0\n");
 }
 
 } // namespace
