@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build and the tests need, when any is missing.
+# Installs the Debian packages that the build and the tests need, when any is missing, and the npm
+# packages that package.json locks.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgmock-dev
           libbenchmark-dev nlohmann-json3-dev
@@ -32,3 +33,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+# The npm packages that package.json locks: the TypeScript compiler for the Node host example and
+# the GitHub workflow validator.
+(cd "$(dirname "$0")/.." && npm ci --no-audit --no-fund --loglevel=error)
