@@ -50,11 +50,11 @@ def vantor(session, binary):
     apps = {}
     for name, app_id, windows in (("Notes", None, ["main"]),
                                   ("Sketch", "org.example.Sketch", ["main", "palette"])):
-        spec = {"windows": [{"name": window, "wmclass": [name.lower(), name]}
+        layout = {"windows": [{"name": window, "wmclass": [name.lower(), name]}
                             for window in windows]}
         if app_id:
-            spec["app_id"] = app_id
-        apps[name] = desktop.App(session, spec)
+            layout["app_id"] = app_id
+        apps[name] = desktop.App(session, layout)
     print(f"$ {os.path.relpath(binary)}")
     tool = desktop.LineProcess(session, [binary])
     try:

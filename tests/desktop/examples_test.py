@@ -126,8 +126,8 @@ class ExampleTestCase(unittest.TestCase):
         self.addCleanup(self.desktop.stop)
         self.example = Example(self)
 
-    def start_app(self, spec):
-        app = desktop.App(self.desktop, spec)
+    def start_app(self, layout):
+        app = desktop.App(self.desktop, layout)
         self.addCleanup(app.stop)
         return app
 

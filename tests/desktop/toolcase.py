@@ -70,8 +70,8 @@ class ToolTestCase(unittest.TestCase):
     def end_tool(self, process):
         self.assertEqual(process.stop(), b"", f"nothing on {self.tool}'s standard error")
 
-    def start_app(self, spec):
-        app = desktop.App(self.desktop, spec)
+    def start_app(self, layout):
+        app = desktop.App(self.desktop, layout)
         self.addCleanup(app.stop)
         return app
 

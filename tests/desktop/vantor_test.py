@@ -25,17 +25,17 @@ class VantorTestCase(toolcase.ToolTestCase):
     def application(self, name, app_id=None, windows=("main",), title=None):
         """A test application whose windows have the WM_CLASS (name, Name); ready once its last
         window is active."""
-        spec = {"windows": [{"name": window, "title": title or f"{name} {window}",
+        layout = {"windows": [{"name": window, "title": title or f"{name} {window}",
                              "wmclass": [name.lower(), name]} for window in windows]}
         if app_id:
-            spec["app_id"] = app_id
-        return self.start_app(spec)
+            layout["app_id"] = app_id
+        return self.start_app(layout)
 
-    def start_app(self, spec):
+    def start_app(self, layout):
         # The application is ready once its window has the focus; the window manager names it
         # on the root window a moment later.
-        app = super().start_app(spec)
-        active = spec["windows"][-1]["name"]
+        app = super().start_app(layout)
+        active = layout["windows"][-1]["name"]
         desktop.wait_until(lambda: self.active_window() == app.windows[active],
                            desktop.APP_TIMEOUT, f"window {active} named active")
         return app

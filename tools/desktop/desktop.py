@@ -316,8 +316,8 @@ APP_TIMEOUT = 10.0  # seconds for the test application to start or answer
 class App:
     """The test application (testapp.py) running on a desktop, driven through its line protocol."""
 
-    def __init__(self, desktop, spec, timeout=APP_TIMEOUT, env=None):
-        self.process = desktop.spawn(["/usr/bin/python3", TESTAPP, json.dumps(spec)],
+    def __init__(self, desktop, layout, timeout=APP_TIMEOUT, env=None):
+        self.process = desktop.spawn(["/usr/bin/python3", TESTAPP, json.dumps(layout)],
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, env=env or desktop.env)
         self.pid = self.process.pid
@@ -361,8 +361,8 @@ class App:
         """Text, selection and caret of one widget."""
         return self.state()["windows"][window]["widgets"][name]
 
-    def reset(self, spec, timeout=APP_TIMEOUT):
-        answer = self.command("reset", timeout, **spec)
+    def reset(self, layout, timeout=APP_TIMEOUT):
+        answer = self.command("reset", timeout, **layout)
         self.windows = answer["windows"]
         return answer
 

@@ -97,9 +97,9 @@ def checked_range(selection, length):
 class Window:
     """One top-level window with the five widgets."""
 
-    def __init__(self, app, spec):
-        self.name = spec["name"]
-        self.wmclass = spec.get("wmclass")
+    def __init__(self, app, layout):
+        self.name = layout["name"]
+        self.wmclass = layout.get("wmclass")
         if self.wmclass is not None and (
                 not isinstance(self.wmclass, list) or len(self.wmclass) != 2
                 or not all(isinstance(part, str) for part in self.wmclass)):
@@ -136,14 +136,14 @@ class Window:
         for widget in self.widgets.values():
             widget.connect("focus-in-event", lambda *_: app.check_ready())
 
-    def apply(self, spec):
-        self.window.set_title(spec.get("title", self.name))
-        self.window.set_accept_focus(spec.get("accept_focus", True))
-        widgets = spec.get("widgets", {})
+    def apply(self, layout):
+        self.window.set_title(layout.get("title", self.name))
+        self.window.set_accept_focus(layout.get("accept_focus", True))
+        widgets = layout.get("widgets", {})
         check_keys("widgets", widgets, set(WIDGETS))
         for name, state in widgets.items():
             check_keys(name, state, STATE_KEYS[name])
-        focus = spec.get("focus", "entry")
+        focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
             raise SpecError(f"unknown focus widget {focus!r}")
         for name in ("entry", "password"):
@@ -204,9 +204,9 @@ class Window:
 
 
 class TestApp(Gtk.Application):
-    def __init__(self, spec):
-        super().__init__(application_id=spec.get("app_id"), flags=Gio.ApplicationFlags.NON_UNIQUE)
-        self.spec = spec
+    def __init__(self, layout):
+        super().__init__(application_id=layout.get("app_id"), flags=Gio.ApplicationFlags.NON_UNIQUE)
+        self.layout = layout
         self.windows = {}
         self.active = None
         self.failed = False
@@ -227,15 +227,15 @@ class TestApp(Gtk.Application):
         GLib.io_add_watch(sys.stdin.fileno(), GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP,
                           self.on_stdin)
         try:
-            self.reset(self.spec, {"event": "ready"})
+            self.reset(self.layout, {"event": "ready"})
         except SpecError as error:
             write({"event": "failed", "error": str(error)})
             self.failed = True
             self.quit()
 
-    def reset(self, spec, answer):
-        check_keys("spec", spec, SPEC_KEYS)
-        specs = spec.get("windows", [])
+    def reset(self, layout, answer):
+        check_keys("layout", layout, SPEC_KEYS)
+        specs = layout.get("windows", [])
         if not isinstance(specs, list):
             raise SpecError("windows is not a list")
         for window_spec in specs:
@@ -243,7 +243,7 @@ class TestApp(Gtk.Application):
         names = [w.get("name") for w in specs]
         if not all(isinstance(n, str) for n in names) or len(set(names)) != len(names):
             raise SpecError("each window needs a name of its own")
-        active = spec.get("active", next((w["name"] for w in reversed(specs)
+        active = layout.get("active", next((w["name"] for w in reversed(specs)
                                           if w.get("accept_focus", True)), None))
         if active is not None and active not in names:
             raise SpecError(f"active window {active!r} is not in the windows")
@@ -365,16 +365,16 @@ class TestApp(Gtk.Application):
 
 def main():
     try:
-        spec = json.loads(sys.argv[1]) if len(sys.argv) > 1 else {"windows": [{"name": "main"}]}
-        if not isinstance(spec, dict):
-            raise ValueError("the spec is not a JSON object")
+        layout = json.loads(sys.argv[1]) if len(sys.argv) > 1 else {"windows": [{"name": "main"}]}
+        if not isinstance(layout, dict):
+            raise ValueError("the layout is not a JSON object")
     except ValueError as error:
         write({"event": "failed", "error": str(error)})
         return 2
     if Gdk.Display.get_default() is None:
         write({"event": "failed", "error": "cannot open the display"})
         return 1
-    app = TestApp(spec)
+    app = TestApp(layout)
     status = app.run([sys.argv[0]])
     return 1 if app.failed else status
 
