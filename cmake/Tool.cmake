@@ -59,8 +59,6 @@ function(add_tool name)
       add_executable(${name}_tests ${tests})
       target_link_libraries(${name}_tests PRIVATE ${name}_core macsim_child GTest::gtest GTest::gmock
                                                   GTest::gtest_main nlohmann_json::nlohmann_json)
-      target_compile_definitions(${name}_tests PRIVATE TOOL_BINARY="$<TARGET_FILE:${name}>")
-      add_dependencies(${name}_tests ${name})
       gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60)
     endif()
     file(GLOB benches CONFIGURE_DEPENDS ${dir}/bench/*_bench.cpp)

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -58,15 +57,8 @@ struct Pipe {
     }
 };
 
-class OutputTest : public ::testing::Test {
-protected:
-    void SetUp() override { previous = std::signal(SIGPIPE, SIG_IGN); }
-    void TearDown() override { std::signal(SIGPIPE, previous); }
-    void (*previous)(int) = nullptr;
-};
-
 // Once a line waits, later lines go behind it even when the pipe has room again.
-TEST_F(OutputTest, LinesNeverOvertakeTheOnesThatWait) {
+TEST(Output, LinesNeverOvertakeTheOnesThatWait) {
     Pipe pipe;
     Output out = pipe.output();
     const std::size_t filler = pipe.fill();
@@ -82,7 +74,7 @@ TEST_F(OutputTest, LinesNeverOvertakeTheOnesThatWait) {
 
 // Exactly maxBacklogBytes may wait; the line that would pass it is refused and nothing else
 // changes.
-TEST_F(OutputTest, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
+TEST(Output, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
     Pipe pipe;
     Output out = pipe.output();
     pipe.fill();
@@ -101,7 +93,7 @@ TEST_F(OutputTest, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
 
 // A flush that fills the pipe leaves whole lines in it, and over several rounds every line comes
 // out once, in order.
-TEST_F(OutputTest, FlushesWholeLinesInOrderOverManyRounds) {
+TEST(Output, FlushesWholeLinesInOrderOverManyRounds) {
     Pipe pipe;
     Output out = pipe.output();
     pipe.fill();
@@ -155,7 +147,7 @@ bool nonBlocking(int fd) {
 
 // `given` is the description a host hands over; standard output is a copy of it, which shares
 // it, as a child's descriptors share its parent's.
-TEST_F(OutputTest, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
+TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
     std::array<int, 2> pipeEnds{};
     ASSERT_EQ(::pipe(pipeEnds.data()), 0);
     char fileName[] = "/tmp/gripwell-output-XXXXXX";
@@ -195,7 +187,7 @@ TEST_F(OutputTest, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
 // A terminal whose output is stopped (^S) takes nothing, for as long as the user likes: the line
 // waits instead of the caller, and goes out once output resumes. Run in a child, so that a write
 // that waits shows as a process ended by the alarm rather than as a test that never ends.
-TEST_F(OutputTest, StoppedTerminalDoesNotHoldTheCallerUp) {
+TEST(Output, StoppedTerminalDoesNotHoldTheCallerUp) {
     Terminal terminal;
     ASSERT_EQ(::tcflow(terminal.device, TCOOFF), 0);
     macsim::ChildOptions options;

@@ -4,6 +4,7 @@
 // under test, and reports what it found after its result line.
 #include "big_text.h"
 
+#include "base/line_out.h"
 #include "scribbet/entry.h"
 
 #include <macsim/child.h>
@@ -64,11 +65,7 @@ struct TextFile {
 };
 
 void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        ASSERT_GT(count, 0);
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
+    ASSERT_EQ(base::writeAll(fd, bytes).outcome, base::WriteOutcome::written);
 }
 
 // Runs scribbet on `path` in a child, which reports how its two writes compare with `value` and

@@ -49,11 +49,11 @@ Calls failing(const std::string& name, std::size_t checkCalls) {
 }
 
 macsim::Element& textInput(const std::string& name, const std::string& role,
-                           const std::string& value, CFIndex location = 0, CFIndex length = 0) {
+                           const std::string& value, CFIndex location = 0) {
     macsim::Element& element = macsim::element(name);
     element.attributes["AXRole"] = Read::of(macsim::text(role));
     element.attributes["AXValue"] = Read::of(macsim::text(value));
-    element.attributes["AXSelectedTextRange"] = Read::of(macsim::range(location, length));
+    element.attributes["AXSelectedTextRange"] = Read::of(macsim::range(location, 0));
     element.settable["AXValue"] = {kAXErrorSuccess, true};
     element.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
     return element;
@@ -115,39 +115,6 @@ void expectFailure(const InsertionResolution& result, const std::string& status,
     EXPECT_EQ(failure->subrole, subrole);
 }
 
-TEST_F(ContextResolution, FocusedTextFieldIsItsOwnContextAndItsParentIsNeverRead) {
-    textInput("field", "AXTextField", "Hello world", 6, 5).attributes["AXSubrole"] =
-        Read::of(macsim::text("AXSearchField"));
-    group("window");
-    parentOf("field", "window");
-
-    const InsertionResolution result = resolveFrom("field");
-
-    const auto* context = std::get_if<TextInsertionContext>(&result);
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(nameOf(context->element.get()), "field");
-    EXPECT_EQ(context->role, u"AXTextField");
-    EXPECT_EQ(context->subrole, u"AXSearchField");
-    EXPECT_EQ(macsim::callStrings(), focusedReads("field") + passing("field"));
-}
-
-TEST_F(ContextResolution, NonCandidateFocusUnderTextAreaGivesTheParent) {
-    group("cell").attributes["AXValue"] = Read::of(macsim::Number{3});
-    textInput("area", "AXTextArea", "abc", 1).attributes["AXSubrole"] =
-        Read::of(macsim::text("AXContentArea"));
-    parentOf("cell", "area");
-
-    const InsertionResolution result = resolveFrom("cell");
-
-    const auto* context = std::get_if<TextInsertionContext>(&result);
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(nameOf(context->element.get()), "area");
-    EXPECT_EQ(context->role, u"AXTextArea");
-    EXPECT_EQ(context->subrole, u"AXContentArea");
-    EXPECT_EQ(context->value, u"abc");
-    EXPECT_EQ(macsim::callStrings(), focusedReads("cell") + nonCandidate("cell") + passing("area"));
-}
-
 TEST_F(ContextResolution, FailureOfTheHighestCandidateWins) {
     textInput("inner", "AXTextField", "a").attributes.erase("AXSelectedTextRange");
     group("between");
@@ -167,9 +134,12 @@ TEST_F(ContextResolution, FailureOfTheHighestCandidateWins) {
                                          nonCandidate("window"));
 }
 
-// Both are candidates by their string values alone; the failure of the first is dropped.
+// Both are candidates by their string values alone; the failure of the first is dropped, and the
+// context's role and subrole are the parent's own.
 TEST_F(ContextResolution, CandidatesByStringValueAndAContextWithoutRole) {
-    textInput("label", "AXStaticText", "caption").settable["AXValue"] = {kAXErrorSuccess, false};
+    macsim::Element& label = textInput("label", "AXStaticText", "caption");
+    label.settable["AXValue"] = {kAXErrorSuccess, false};
+    label.attributes["AXSubrole"] = Read::of(macsim::text("AXCaption")); // not the context's
     macsim::Element& field = textInput("field", "unused", "plain", 5);
     field.attributes["AXRole"] = Read::error(kAXErrorNoValue);
     field.attributes["AXSubrole"] = Read::of(macsim::Number{1});
@@ -187,25 +157,25 @@ TEST_F(ContextResolution, CandidatesByStringValueAndAContextWithoutRole) {
               focusedReads("label") + failing("label", 1) + passing("field"));
 }
 
-TEST_F(ContextResolution, RolesThatOnlyLookTextLikeAreNotCandidates) {
-    for (const char* role : {"AXTextfield", "axtextfield", "AXTextField ", "AXTextFieldX", ""}) {
-        SCOPED_TRACE(role);
-        macsim::reset();
-        textInput("field", role, "unused").attributes["AXValue"] = Read::of(macsim::Number{7});
-
-        expectFailure(resolveFrom("field"), "no_focused_text_input", macsim::utf16(role),
-                      std::nullopt);
-        EXPECT_EQ(macsim::callStrings(), focusedReads("field") + nonCandidate("field"));
-    }
-}
-
-TEST_F(ContextResolution, EveryTextLikeRoleIsACandidateWithoutAStringValue) {
-    for (const char* role : {"AXComboBox", "AXSearchField", "AXSecureTextField", "AXTextArea",
-                             "AXTextField", "AXTextView", "AXWebArea"}) {
+// Without a string value the role decides: each text-like one exactly, nothing that only looks so.
+TEST_F(ContextResolution, OnlyTextLikeRolesAreCandidatesWithoutAStringValue) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"AXComboBox", "value_not_string"},        {"AXSearchField", "value_not_string"},
+        {"AXSecureTextField", "value_not_string"}, {"AXTextArea", "value_not_string"},
+        {"AXTextField", "value_not_string"},       {"AXTextView", "value_not_string"},
+        {"AXWebArea", "value_not_string"},         {"AXTextfield", "no_focused_text_input"},
+        {"axtextfield", "no_focused_text_input"},  {"AXTextField ", "no_focused_text_input"},
+        {"AXTextFieldX", "no_focused_text_input"}, {"", "no_focused_text_input"},
+    };
+    for (const auto& [role, status] : cases) {
         SCOPED_TRACE(role);
         macsim::reset();
         macsim::element("field").attributes["AXRole"] = Read::of(macsim::text(role));
-        expectFailure(resolveFrom("field"), "value_unavailable", macsim::utf16(role), std::nullopt);
+        macsim::element("field").attributes["AXValue"] = Read::of(macsim::Number{7});
+        expectFailure(resolveFrom("field"), status, macsim::utf16(role), std::nullopt);
+        if (std::string(status) == "no_focused_text_input") {
+            EXPECT_EQ(macsim::callStrings(), focusedReads("field") + nonCandidate("field"));
+        }
     }
 }
 
@@ -233,46 +203,35 @@ TEST_F(ContextResolution, NoFocusedTextInputCarriesTheRoleReadBeforeTheWalk) {
     expectFailure(resolveFrom("cell"), "no_focused_text_input", u"AXGroup", u"AXCell");
 }
 
-// ---- Each of the six checks failing, alone on a focused text field without a parent ----------
-
-struct CheckCase {
-    std::string status;
-    std::string attribute;    // the attribute spoilt
-    std::optional<Read> read; // its read, when that is what fails
-    std::size_t checkCalls;   // check calls made before the failure shows
-};
-
-std::ostream& operator<<(std::ostream& out, const CheckCase& c) {
-    return out << c.status;
-}
-
-// A check without a read to spoil fails by its settable test.
-const CheckCase checkCases[] = {
-    {"value_unavailable", "AXValue", Read::none(), 0},
-    {"value_not_string", "AXValue", Read::of(macsim::AttributedText{u"styled"}), 0},
-    {"value_not_settable", "AXValue", std::nullopt, 1},
-    {"selection_unavailable", "AXSelectedTextRange", Read::none(), 2},
-    {"selection_not_range", "AXSelectedTextRange", Read::of(macsim::PointValue{1, 2}), 2},
-    {"selection_not_settable", "AXSelectedTextRange", std::nullopt, 3},
-};
-
-class CandidateCheck : public ContextResolution, public ::testing::WithParamInterface<CheckCase> {};
-
-TEST_P(CandidateCheck, StopsAtTheFirstFailingCheckAndReadsTheParent) {
-    const CheckCase& c = GetParam();
-    macsim::Element& field = textInput("field", "AXTextField", "value");
-    field.attributes["AXSubrole"] = Read::of(macsim::text("AXSearchField"));
-    if (c.read) {
-        field.attributes[c.attribute] = *c.read;
-    } else {
-        field.settable[c.attribute] = {kAXErrorSuccess, false};
+// Each of the six checks failing, alone on a focused text field without a parent: the calls stop
+// at the failing check, and the parent is read.
+TEST_F(ContextResolution, EachCheckStopsTheCallsWhereItFails) {
+    const struct {
+        const char* status;
+        const char* attribute;    // the attribute spoilt
+        std::optional<Read> read; // its read; none: its settable test fails
+        std::size_t checkCalls;   // check calls made before the failure shows
+    } cases[] = {
+        {"value_unavailable", "AXValue", Read::none(), 0},
+        {"value_not_string", "AXValue", Read::of(macsim::AttributedText{u"styled"}), 0},
+        {"value_not_settable", "AXValue", std::nullopt, 1},
+        {"selection_unavailable", "AXSelectedTextRange", Read::none(), 2},
+        {"selection_not_range", "AXSelectedTextRange", Read::of(macsim::PointValue{1, 2}), 2},
+        {"selection_not_settable", "AXSelectedTextRange", std::nullopt, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        macsim::reset();
+        macsim::Element& field = textInput("field", "AXTextField", "value");
+        field.attributes["AXSubrole"] = Read::of(macsim::text("AXSearchField"));
+        if (c.read) {
+            field.attributes[c.attribute] = *c.read;
+        } else {
+            field.settable[c.attribute] = {kAXErrorSuccess, false};
+        }
+        expectFailure(resolveFrom("field"), c.status, u"AXTextField", u"AXSearchField");
+        EXPECT_EQ(macsim::callStrings(), focusedReads("field") + failing("field", c.checkCalls));
     }
-
-    expectFailure(resolveFrom("field"), c.status, u"AXTextField", u"AXSearchField");
-    EXPECT_EQ(macsim::callStrings(), focusedReads("field") + failing("field", c.checkCalls));
 }
-
-INSTANTIATE_TEST_SUITE_P(Checks, CandidateCheck, ::testing::ValuesIn(checkCases),
-                         [](const auto& test) { return test.param.status; });
 
 } // namespace

@@ -20,29 +20,15 @@ struct PidCase {
     std::optional<pid_t> expected;
 };
 
+// The grammar itself is the pid fuzz target's to check against strtoll; these are the edges of
+// the contract and the argument lists it cannot make.
 TEST(ParseTargetPid, Table) {
     const PidCase cases[] = {
         {{}, nullopt},
-        {{"scribbet"}, nullopt},
         {{"scribbet", "42"}, nullopt}, // valid number but nothing after it
-        {{"scribbet", "42", "f"}, 42},
-        {{"scribbet", "+42", "f"}, 42},
-        {{"scribbet", "007", "f"}, 7},
         {{"scribbet", "2147483647", "f"}, 2147483647},
         {{"scribbet", "2147483648", "f"}, nullopt},
-        {{"scribbet", "99999999999999999999", "f"}, nullopt},
-        {{"scribbet", "-2147483648", "f"}, nullopt},
-        {{"scribbet", "-2147483649", "f"}, nullopt},
         {{"scribbet", "0", "f"}, nullopt},
-        {{"scribbet", "41a", "f"}, nullopt},
-        {{"scribbet", " 42", "f"}, nullopt},
-        {{"scribbet", "42 ", "f"}, nullopt},
-        {{"scribbet", "0x2A", "f"}, nullopt},
-        {{"scribbet", "", "f"}, nullopt},
-        {{"scribbet", "+", "f"}, nullopt},
-        {{"scribbet", "++4", "f"}, nullopt},
-        {{"scribbet", "\xd9\xa4\xd9\xa2", "f"}, nullopt}, // Arabic-Indic digits
-        {{"scribbet", "--fast-paste", "f"}, nullopt},
         {{"scribbet", "42", "f", "extra", "words"}, 42},
     };
     for (const auto& c : cases) {
@@ -72,25 +58,9 @@ private:
     std::vector<std::string> paths_;
 };
 
-// Decoding is strict (the base library's tests hold the variants); a leading mark is dropped.
-TEST_F(TextFile, DecodedTextWithoutALeadingByteOrderMark) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-        std::optional<std::u16string> text;
-    };
-    const Case cases[] = {
-        {"empty", "", u""},
-        {"byte-order mark dropped", "\xef\xbb\xbfhi", u"hi"},
-        {"only the first mark dropped", "\xef\xbb\xbf\xef\xbb\xbf", u"\uFEFF"},
-        {"not UTF-8", "a\x80", nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(readInputText({"scribbet", "1", write(c.bytes)}), c.text) << c.name;
-    }
-}
-
-TEST_F(TextFile, MissingOrUnreadableGivesNothing) {
+// The decoding of what was read, a byte-order mark dropped, is the text-decoding fuzz target's.
+TEST_F(TextFile, EmptyFileIsEmptyTextAndMissingOrUnreadableGivesNothing) {
+    EXPECT_EQ(readInputText({"scribbet", "1", write("")}), u"");
     EXPECT_EQ(readInputText({"scribbet", "1", "/nonexistent/file"}), nullopt);
     EXPECT_EQ(readInputText({"scribbet", "1", "/tmp"}), nullopt); // a directory
     EXPECT_EQ(readInputText({"scribbet", "1", ""}), nullopt);
@@ -151,20 +121,6 @@ TEST_F(EarlyOutcome, UnknownFocusedPidPassesTheTargetCheckAndIsLeftOut) {
         encode(respond({"scribbet", "42", write("x")})),
         R"({"status":"inserted","role":"AXTextArea","targetPid":42,"selectionUpdated":true})");
     EXPECT_EQ(macsim::liveObjects(), 0u);
-}
-
-// The built executable as a host starts it: the host sees only its output and exit status.
-TEST(Process, BinaryWritesTheLineAndExitsZero) {
-    const auto result = macsim::runChild([]() -> int {
-        std::string program = TOOL_BINARY;
-        char* argv[] = {program.data(), nullptr};
-        ::execv(program.c_str(), argv);
-        return 127;
-    });
-    EXPECT_EQ(result.out,
-              "{\"status\":\"invalid_target_pid\",\"error\":\"missing_or_invalid_pid\"}\n");
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.exitCode, 0);
 }
 
 TEST(Process, ReaderGoneStillExitsZeroWithoutASignal) {

@@ -1,8 +1,8 @@
-// The result line: exact bytes, escaping, member order and presence.
+// The result line: exact bytes, escaping, member order and presence. That any text reads back
+// the same through a JSON parser is for the result-line fuzz target to find.
 #include "scribbet/response.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 namespace scribbet {
 namespace {
@@ -41,20 +41,8 @@ TEST(ResultLine, EscapesEveryCharacterClass) {
     for (const auto& c : cases) {
         HelperResponse response("inserted");
         response.role = c.role;
-        const std::string line = encode(response);
-        EXPECT_EQ(line, R"({"status":"inserted","role":)" + c.json + "}");
-        // A real JSON parser reads back exactly the text that went in.
-        const auto parsed = nlohmann::json::parse(line);
-        EXPECT_EQ(parsed.at("role").get<std::string>(), c.role);
-        EXPECT_EQ(parsed.size(), 2u);
+        EXPECT_EQ(encode(response), R"({"status":"inserted","role":)" + c.json + "}");
     }
-}
-
-TEST(CodingKeys, LookupByTextIsExact) {
-    for (const char* other : {"Status", "targetpid", "", "status ", "pid"}) {
-        EXPECT_EQ(codingKeyFromText(other), std::nullopt) << other;
-    }
-    EXPECT_EQ(codingKeyFromText("frontmostConfirmed"), CodingKeys::frontmostConfirmed);
 }
 
 } // namespace
