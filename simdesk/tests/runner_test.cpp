@@ -1,7 +1,8 @@
-// The scenario runner itself, for what keeps a scenario from passing while it checks nothing: the
-// built binary on broken files and on arguments that name no scenario, what the notation refuses,
-// and the checks that decide PASS or FAIL.
+// The scenario runner itself: the built binary on broken files and bad command lines, the value
+// notation both ways, the checks that decide PASS or FAIL and how a difference is shown, and the
+// drawing of a field.
 #include "simdesk/compare.h"
+#include "simdesk/show.h"
 
 #include <macsim/child.h>
 
@@ -111,6 +112,31 @@ TEST(Binary, DeepNestingFailsInsteadOfCrashing) {
     EXPECT_EQ(run.exitCode, 1);
 }
 
+TEST(Binary, BadCommandLineGivesUsage) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"--show"}, {"--verbose", "x.json"}}) {
+        const macsim::ChildResult run = runSimdesk(arguments);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("usage: simdesk", 0), 0u);
+        EXPECT_EQ(run.exitCode, 2);
+    }
+}
+
+// Every form of the notation reads and writes back to the same text.
+TEST(Notation, EveryFormRoundTrips) {
+    const Json forms = Json::parse(R"(["Hello", 42, -2.5, true, null, {"element": "notes"},
+        {"range": [-1, 9223372036854775807]}, {"range": [6, 5], "unreadable": true},
+        {"point": [1, 2.5]}, {"size": [3, 4]}, {"rect": [1, 2, 3, 4]}, {"attributedString": "b"},
+        {"axError": -25204}, {"utf16": [55357, 120]}, {"error": -25212},
+        {"error": -25200, "value": {"range": [0, 0]}}])");
+    for (const Json& form : forms) {
+        EXPECT_EQ(showJson(outcomeJson(readOutcome(form, "/x"))), showJson(form)) << form;
+    }
+    // A well-formed text given as UTF-16 units is the same text.
+    EXPECT_EQ(showJson(outcomeJson(readOutcome(Json::parse(R"({"utf16":[72,105]})"), "/x"))),
+              R"("Hi")");
+}
+
 // Values that a lenient reader would silently turn into other ones are refused.
 TEST(Notation, ValuesThatWouldBeMisreadAreRefused) {
     for (const char* bad : {R"({"element":"a","extra":1})", R"({"range":[1.5,2]})",
@@ -132,6 +158,22 @@ Scenario parse(const std::string& text) {
         return {};
     }
     return std::get<Scenario>(parsed);
+}
+
+// Members of two parts, and a failure word of a pair, that no scenario of the suite tells apart.
+TEST(Scenario, MembersBecomeTheDesktop) {
+    const Scenario s = parse(R"({"tool": "scribbet", "desktop": {
+        "apps": {"-3": {"frontmostWriteError": -25204}},
+        "elements": {"e": {"pid": {"error": -25202, "pid": 7},
+                           "settable": {"AXValue": {"error": -25200, "flag": true}}}},
+        "failures": ["keyDownCreate"]}})");
+    EXPECT_EQ(s.desktop.apps.at(-3).writeErrors.at("AXFrontmost"), kAXErrorCannotComplete);
+    const macsim::Element& e = s.desktop.elements.at("e");
+    EXPECT_EQ(e.pid.code, kAXErrorInvalidUIElement);
+    EXPECT_EQ(e.pid.written, 7);
+    EXPECT_EQ(e.settable.at("AXValue").code, kAXErrorFailure);
+    EXPECT_TRUE(e.settable.at("AXValue").flag);
+    EXPECT_TRUE(s.failures.keyDownCreate && !s.failures.keyUpCreate);
 }
 
 // The notation of readers, repetitions and their bounds refuses what it cannot mean.
@@ -243,6 +285,18 @@ TEST(Compare, EachBrokenExpectationIsNamedAndNothingElse) {
     }
 }
 
+TEST(Compare, StdoutDifferenceMarksTheFirstDifferentCharacter) {
+    const Scenario scenario = parse(R"({"tool": "vantor", "expect": {"stdout": "é\"a\n"}})");
+    Outcome outcome;
+    outcome.process.exitCode = 0;
+    outcome.process.out = "é\"b\n";
+    EXPECT_EQ(differences(scenario, outcome),
+              std::vector<std::string>{"stdout:\n"
+                                       "  expected: \"é\\\"a\\n\"\n"
+                                       "  actual:   \"é\\\"b\\n\"\n"
+                                       "                ^ first difference at byte 3"});
+}
+
 // An output that may stop early must still be whole lines from the start of the expected ones.
 TEST(Compare, LinesPrefixTakesWholeLeadingLinesOnly) {
     const Scenario scenario = parse(R"({"tool": "gripwell", "expect": {
@@ -273,6 +327,57 @@ TEST(Compare, LinesPrefixTakesWholeLeadingLinesOnly) {
         outcome.eventsDelivered = c.delivered;
         EXPECT_EQ(differences(scenario, outcome), c.differences) << c.out;
     }
+}
+
+// A long output is shown around its first difference, with the sizes of both.
+TEST(Compare, LongOutputIsShownAroundTheFirstDifference) {
+    const std::string expected = std::string(300, 'a') + "X" + std::string(100, 'b');
+    Json expect = {{"stdout", expected}};
+    const Scenario scenario = parse(R"({"tool": "vantor", "expect": )" + expect.dump() + "}");
+    Outcome outcome;
+    outcome.process.exitCode = 0;
+    outcome.process.out = std::string(300, 'a') + "Y";
+    const std::string forty(40, 'a');
+    EXPECT_EQ(differences(scenario, outcome),
+              std::vector<std::string>{"stdout:\n  expected: ...\"" + forty + "X" +
+                                       std::string(39, 'b') + "\"...\n  actual:   ...\"" + forty +
+                                       "Y\"\n" + std::string(56, ' ') +
+                                       "^ first difference at byte 300 (expected 401 bytes, "
+                                       "actual 301)"});
+}
+
+TEST(Show, FieldsAreDrawnInUtf16Units) {
+    const struct {
+        const char* value;
+        CFRange range;
+        const char* drawn;
+    } cases[] = {
+        {"Hello world", {6, 5}, "Hello [world]"},
+        {"Hello there", {11, 0}, "Hello there|"},
+        {"a\xF0\x9F\x98\x80"
+         "b",
+         {3, 1},
+         "a\xF0\x9F\x98\x80[b]"},
+        {"tab\there", {3, 1}, "tab[\\t]here"},
+        {"Hello", {5, 1}, "Hello  (selection {\"range\":[5,1]} lies outside the text)"},
+        {"Hello", {-1, 0}, "Hello  (selection {\"range\":[-1,0]} lies outside the text)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(drawField(macsim::utf16(c.value), c.range), c.drawn) << c.value;
+    }
+    EXPECT_EQ(drawField(u"plain", std::nullopt), "plain");
+}
+
+TEST(Run, TheTextFileHoldsTheTextAndIsRemovedAfterwards) {
+    const Scenario scenario = parse(R"({"tool": "scribbet", "args": ["412", "@textfile", "x"],
+        "text": "x"})");
+    const Outcome outcome = runScenario(scenario);
+    ASSERT_EQ(outcome.commandLine.size(), 4u);
+    EXPECT_EQ(outcome.commandLine[0], "scribbet");
+    EXPECT_EQ(outcome.commandLine[2], outcome.textFilePath);
+    EXPECT_EQ(outcome.commandLine[3], "x");
+    EXPECT_FALSE(outcome.textFilePath.empty());
+    EXPECT_FALSE(std::filesystem::exists(outcome.textFilePath));
 }
 
 } // namespace
