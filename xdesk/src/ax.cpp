@@ -1,10 +1,9 @@
 // Accessibility on the Linux desktop: AXUIElement and its attributes over AT-SPI (libatspi), and
 // the application's activation over EWMH. docs/linux-desktop.md has the mapping as a table.
+#include "objects.h"
 #include "rules.h"
 #include "session.h"
 #include "x11.h"
-
-#include <cfcore/objects.h>
 
 #include <atspi/atspi.h>
 
@@ -20,11 +19,6 @@
 namespace xdesk {
 
 namespace {
-
-using cfcore::lookup;
-using cfcore::lookupAs;
-using cfcore::toRef;
-using cfcore::track;
 
 struct GObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }

@@ -3,15 +3,9 @@
 #include "rules.h"
 #include "x11.h"
 
-#include <cfcore/objects.h>
-
 namespace xdesk {
 
 namespace {
-
-using cfcore::lookupAs;
-using cfcore::toRef;
-using cfcore::track;
 
 struct EventSourceObject : cfcore::Object {
     CGEventSourceStateID state;

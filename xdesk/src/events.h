@@ -2,7 +2,7 @@
 // delivers.
 #pragma once
 
-#include <cfcore/objects.h>
+#include "objects.h"
 
 #include <string>
 
