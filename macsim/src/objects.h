@@ -1,12 +1,11 @@
 // Internal object model of the simulated platform, shared by its areas (Accessibility, events,
-// run loops, workspace). The CoreFoundation objects themselves come from cfcore. Not part of the
-// control API.
+// run loops, workspace). The CoreFoundation objects themselves, and the events that keyboard
+// posting and the taps share, come from cfcore. Not part of the control API.
 #pragma once
 
 #include <cfcore/objects.h>
 #include <macsim/control.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,16 +21,6 @@ struct ElementObject : Object {
     ElementObject(Kind k, pid_t p, std::string n)
         : Object(elementTypeId), kind(k), pid(p), name(std::move(n)) {}
     std::string target() const; // "system-wide", "app:PID" or the element's name
-    std::string describe() const override;
-};
-
-// A keyboard or flags event: posted by a tool, or delivered to a tap callback.
-struct EventObject : Object {
-    CGEventType eventType = kCGEventNull;
-    CGEventFlags flags = 0;
-    int64_t keycode = 0;
-    int64_t autorepeat = 0;
-    EventObject() : Object(eventTypeId) {}
     std::string describe() const override;
 };
 

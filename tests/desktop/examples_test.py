@@ -26,10 +26,10 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tools", "desktop"))
-import desktop  # noqa: E402
+sys.path.insert(0, HERE)
+import toolcase  # noqa: E402
+from toolcase import desktop  # noqa: E402
 
-SKIPPED = 77
 RUN_TIMEOUT = 20.0  # seconds for one insertion by an example, fast paste and its retry included
 PROBE = os.path.join(ROOT, "tools", "desktop", "atspi-probe.py")
 
@@ -267,15 +267,10 @@ def main():
     for path in options.tool:
         if os.path.isfile(path):
             os.symlink(os.path.abspath(path), os.path.join(options.tools, os.path.basename(path)))
-    desktop.exit_on_signals()
     try:
-        program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+        return toolcase.run_tests(rest)
     finally:
         shutil.rmtree(options.tools, ignore_errors=True)
-    result = program.result
-    if not result.wasSuccessful():
-        return 1
-    return SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0
 
 
 if __name__ == "__main__":

@@ -12,7 +12,6 @@ The tests that run scribbet are skipped, with the reason, when PATH is empty or 
 the exit status is then 77 if nothing else ran, which CTest reports as skipped.
 """
 
-import argparse
 import json
 import os
 import subprocess
@@ -21,12 +20,11 @@ import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "desktop"))
-import desktop  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import toolcase  # noqa: E402
+from toolcase import desktop  # noqa: E402
 
 PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
-SKIPPED = 77
 RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
 
@@ -254,16 +252,8 @@ class ScribbetWithoutAccessibilityBusTest(ScribbetTestCase):
 
 def main():
     global scribbet_path
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--scribbet", default="")
-    options, rest = parser.parse_known_args()
-    scribbet_path = options.scribbet
-    desktop.exit_on_signals()
-    program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
-    result = program.result
-    if not result.wasSuccessful():
-        return 1
-    return SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0
+    scribbet_path, rest = toolcase.binary_option("scribbet")
+    return toolcase.run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
-"""What the desktop tests of the long-running tools (gripwell, vantor) share.
+"""What the desktop tests share: the script entry of every test script here (run_tests), and
+the test case of the long-running tools (gripwell, vantor).
 
-Each test gets a virtual desktop of its own (tools/desktop/desktop.py), runs the tool binary under
-test as a host would, reads its lines with a bounded wait each, and ends every process it started
-when it ends. The tool's standard error must stay empty. The binary comes from the command line
-(--gripwell PATH, --vantor PATH); when it is empty or names no file, the tests are skipped with the
-reason, and the exit status is then 77 if nothing else ran, which CTest reports as skipped.
+Each test of those tools gets a virtual desktop of its own (tools/desktop/desktop.py), runs the
+tool binary under test as a host would, reads its lines with a bounded wait each, and ends every
+process it started when it ends. The tool's standard error must stay empty. The binary comes from
+the command line (--gripwell PATH, --vantor PATH); when it is empty or names no file, the tests
+are skipped with the reason, and the exit status is then 77 if nothing else ran, which CTest
+reports as skipped.
 """
 
 import argparse
@@ -88,15 +90,29 @@ class ToolTestCase(unittest.TestCase):
             self.assertEqual(process.line(), line)
 
 
-def main(tool, case):
-    """Runs the tests of this script with `case.binary` taken from --TOOL PATH."""
+def binary_option(tool):
+    """The PATH of the script's --TOOL PATH option ("" without it), and the other arguments, which
+    are unittest's."""
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument(f"--{tool}", default="")
     options, rest = parser.parse_known_args()
-    case.binary = getattr(options, tool)
+    return getattr(options, tool), rest
+
+
+def run_tests(arguments):
+    """Runs the tests of the script being run, as unittest's `arguments` select them, and returns
+    the script's exit status: 1 when a test failed, SKIPPED when every test that ran was skipped
+    (CTest then shows the test as skipped), 0 otherwise. SIGTERM and SIGHUP become SystemExit, so
+    that the desktops started meanwhile are ended."""
     desktop.exit_on_signals()
-    program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    program = unittest.main(module="__main__", argv=[sys.argv[0], *arguments], exit=False)
     result = program.result
     if not result.wasSuccessful():
         return 1
     return SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0
+
+
+def main(tool, case):
+    """Runs the tests of this script with `case.binary` taken from --TOOL PATH."""
+    case.binary, rest = binary_option(tool)
+    return run_tests(rest)

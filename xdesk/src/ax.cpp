@@ -1,10 +1,9 @@
 // Accessibility on the Linux desktop: AXUIElement and its attributes over AT-SPI (libatspi), and
 // the application's activation over EWMH. docs/linux-desktop.md has the mapping as a table.
+#include "objects.h"
 #include "rules.h"
 #include "session.h"
 #include "x11.h"
-
-#include <cfcore/objects.h>
 
 #include <atspi/atspi.h>
 
@@ -14,16 +13,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace xdesk {
 
 namespace {
-
-using cfcore::lookup;
-using cfcore::lookupAs;
-using cfcore::toRef;
-using cfcore::track;
 
 struct GObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
@@ -89,17 +84,28 @@ std::optional<std::u16string> textFrom(const gchar* utf8) {
     return cfcore::decodeUtf8(utf8 != nullptr ? std::string_view(utf8) : std::string_view());
 }
 
+// One call to `accessible`'s application: `call` makes it, reporting into the GError slot it is
+// given. kAXErrorCannotComplete without the call when the application has stopped answering;
+// otherwise endCall's verdict, whatever `call` has stored meanwhile.
+template <class Call> AXError callApplication(AtspiAccessible* accessible, Call&& call) {
+    const std::optional<BusCall> started = beginCall(accessible);
+    if (!started) {
+        return kAXErrorCannotComplete;
+    }
+    GError* error = nullptr;
+    std::forward<Call>(call)(&error);
+    return endCall(*started, error);
+}
+
 // ---- One accessible ---------------------------------------------------------------------------
 
 AXError roleOf(ElementObject& element, AtspiRole* role) {
     if (!element.role) {
-        const std::optional<BusCall> call = beginCall(element.accessible);
-        if (!call) {
-            return kAXErrorCannotComplete;
-        }
-        GError* error = nullptr;
-        const AtspiRole read = atspi_accessible_get_role(element.accessible, &error);
-        if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        AtspiRole read = ATSPI_ROLE_INVALID;
+        const AXError failed = callApplication(element.accessible, [&](GError** error) {
+            read = atspi_accessible_get_role(element.accessible, error);
+        });
+        if (failed != kAXErrorSuccess) {
             return failed;
         }
         element.role = read;
@@ -110,12 +116,10 @@ AXError roleOf(ElementObject& element, AtspiRole* role) {
 
 // The accessible's states, read afresh: focus and editability change while applications run.
 AXError statesOf(AtspiAccessible* accessible, StateSetPtr* states) {
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
-    StateSetPtr read(atspi_accessible_get_state_set(accessible));
-    if (const AXError failed = endCall(*call, nullptr); failed != kAXErrorSuccess) {
+    StateSetPtr read;
+    const AXError failed = callApplication(
+        accessible, [&](GError**) { read.reset(atspi_accessible_get_state_set(accessible)); });
+    if (failed != kAXErrorSuccess) {
         return failed;
     }
     // libatspi answers a failed read with a set that says DEFUNCT.
@@ -135,31 +139,39 @@ enum class Interface { text, editableText, value, collection };
 // Whether the accessible offers an interface; libatspi asks the application once and keeps the
 // answer.
 AXError offers(AtspiAccessible* accessible, Interface interface, bool* offered) {
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
+    return callApplication(accessible, [&](GError**) {
+        // Each getter hands out the accessible itself, with a reference, when it offers the
+        // interface.
+        gpointer found = nullptr;
+        switch (interface) {
+        case Interface::text:
+            found = atspi_accessible_get_text_iface(accessible);
+            break;
+        case Interface::editableText:
+            found = atspi_accessible_get_editable_text_iface(accessible);
+            break;
+        case Interface::value:
+            found = atspi_accessible_get_value_iface(accessible);
+            break;
+        case Interface::collection:
+            found = atspi_accessible_get_collection_iface(accessible);
+            break;
+        }
+        *offered = found != nullptr;
+        if (found != nullptr) {
+            g_object_unref(found);
+        }
+    });
+}
+
+// For an attribute that needs `interface`: kAXErrorAttributeUnsupported when the accessible does
+// not offer it, the call's error when the question failed.
+AXError requireInterface(AtspiAccessible* accessible, Interface interface) {
+    bool offered = false;
+    if (const AXError failed = offers(accessible, interface, &offered); failed != kAXErrorSuccess) {
+        return failed;
     }
-    // Each getter hands out the accessible itself, with a reference, when it offers the interface.
-    gpointer found = nullptr;
-    switch (interface) {
-    case Interface::text:
-        found = atspi_accessible_get_text_iface(accessible);
-        break;
-    case Interface::editableText:
-        found = atspi_accessible_get_editable_text_iface(accessible);
-        break;
-    case Interface::value:
-        found = atspi_accessible_get_value_iface(accessible);
-        break;
-    case Interface::collection:
-        found = atspi_accessible_get_collection_iface(accessible);
-        break;
-    }
-    *offered = found != nullptr;
-    if (found != nullptr) {
-        g_object_unref(found);
-    }
-    return endCall(*call, nullptr);
+    return offered ? kAXErrorSuccess : kAXErrorAttributeUnsupported;
 }
 
 // The Mac's role and subrole. Only the role depends on the line states, so reading the subrole
@@ -187,14 +199,12 @@ AXError macRoleOf(ElementObject& element, bool withLines, MacRole* mac) {
 
 // The first `characters` characters of the accessible's text (all of it for -1).
 AXError textOf(AtspiAccessible* accessible, long characters, std::u16string* text) {
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
-    GError* error = nullptr;
     const gint end = characters < 0 ? -1 : static_cast<gint>(std::min<long>(characters, INT_MAX));
-    const GText read(atspi_text_get_text(ATSPI_TEXT(accessible), 0, end, &error));
-    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+    GText read;
+    const AXError failed = callApplication(accessible, [&](GError** error) {
+        read.reset(atspi_text_get_text(ATSPI_TEXT(accessible), 0, end, error));
+    });
+    if (failed != kAXErrorSuccess) {
         return failed;
     }
     std::optional<std::u16string> decoded = textFrom(read.get());
@@ -203,6 +213,12 @@ AXError textOf(AtspiAccessible* accessible, long characters, std::u16string* tex
     }
     *text = std::move(*decoded);
     return kAXErrorSuccess;
+}
+
+// The text up to `characters` characters in, which is all that converting offsets up to there
+// needs; for none it stays empty and nothing is asked.
+AXError prefixOf(AtspiAccessible* accessible, long characters, std::u16string* prefix) {
+    return characters > 0 ? textOf(accessible, characters, prefix) : kAXErrorSuccess;
 }
 
 AXError readValue(AtspiAccessible* accessible, CFTypeRef* value) {
@@ -227,13 +243,11 @@ AXError readValue(AtspiAccessible* accessible, CFTypeRef* value) {
     if (!numeric) {
         return kAXErrorNoValue;
     }
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
-    GError* error = nullptr;
-    const gdouble current = atspi_value_get_current_value(ATSPI_VALUE(accessible), &error);
-    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+    gdouble current = 0;
+    const AXError failed = callApplication(accessible, [&](GError** error) {
+        current = atspi_value_get_current_value(ATSPI_VALUE(accessible), error);
+    });
+    if (failed != kAXErrorSuccess) {
         return failed;
     }
     *value = toRef<CFTypeRef>(track(std::make_unique<cfcore::NumberObject>(current)));
@@ -242,23 +256,19 @@ AXError readValue(AtspiAccessible* accessible, CFTypeRef* value) {
 
 // The first selection, or the caret, in characters.
 AXError selectionOf(AtspiAccessible* accessible, CharacterRange* selection) {
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
     AtspiText* text = ATSPI_TEXT(accessible);
-    GError* error = nullptr;
-    const gint count = atspi_text_get_n_selections(text, &error);
-    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+    gint count = 0;
+    if (const AXError failed = callApplication(
+            accessible, [&](GError** error) { count = atspi_text_get_n_selections(text, error); });
+        failed != kAXErrorSuccess) {
         return failed;
     }
-    const std::optional<BusCall> second = beginCall(accessible);
-    if (!second) {
-        return kAXErrorCannotComplete;
-    }
     if (count > 0) {
-        const std::unique_ptr<AtspiRange, GFree> range(atspi_text_get_selection(text, 0, &error));
-        if (const AXError failed = endCall(*second, error); failed != kAXErrorSuccess) {
+        std::unique_ptr<AtspiRange, GFree> range;
+        const AXError failed = callApplication(accessible, [&](GError** error) {
+            range.reset(atspi_text_get_selection(text, 0, error));
+        });
+        if (failed != kAXErrorSuccess) {
             return failed;
         }
         if (range == nullptr) {
@@ -268,8 +278,10 @@ AXError selectionOf(AtspiAccessible* accessible, CharacterRange* selection) {
                       std::max(range->start_offset, range->end_offset)};
         return kAXErrorSuccess;
     }
-    const gint caret = atspi_text_get_caret_offset(text, &error);
-    if (const AXError failed = endCall(*second, error); failed != kAXErrorSuccess) {
+    gint caret = -1;
+    const AXError failed = callApplication(
+        accessible, [&](GError** error) { caret = atspi_text_get_caret_offset(text, error); });
+    if (failed != kAXErrorSuccess) {
         return failed;
     }
     if (caret < 0) {
@@ -280,25 +292,18 @@ AXError selectionOf(AtspiAccessible* accessible, CharacterRange* selection) {
 }
 
 AXError readSelectedRange(AtspiAccessible* accessible, CFTypeRef* value) {
-    bool text = false;
-    if (const AXError failed = offers(accessible, Interface::text, &text);
+    if (const AXError failed = requireInterface(accessible, Interface::text);
         failed != kAXErrorSuccess) {
         return failed;
-    }
-    if (!text) {
-        return kAXErrorAttributeUnsupported;
     }
     CharacterRange selection;
     if (const AXError failed = selectionOf(accessible, &selection); failed != kAXErrorSuccess) {
         return failed;
     }
-    // The text up to the selection's end is all that the conversion needs.
     std::u16string prefix;
-    if (selection.end > 0) {
-        if (const AXError failed = textOf(accessible, selection.end, &prefix);
-            failed != kAXErrorSuccess) {
-            return failed;
-        }
+    if (const AXError failed = prefixOf(accessible, selection.end, &prefix);
+        failed != kAXErrorSuccess) {
+        return failed;
     }
     const long start = unitsForCharacters(prefix, selection.start);
     const long end = unitsForCharacters(prefix, selection.end);
@@ -318,23 +323,17 @@ AXError writeValue(AtspiAccessible* accessible, CFTypeRef value) {
     if (text.find(u'\0') != std::u16string::npos) {
         return kAXErrorIllegalArgument;
     }
-    bool editable = false;
-    if (const AXError failed = offers(accessible, Interface::editableText, &editable);
+    if (const AXError failed = requireInterface(accessible, Interface::editableText);
         failed != kAXErrorSuccess) {
         return failed;
     }
-    if (!editable) {
-        return kAXErrorAttributeUnsupported;
-    }
     const std::string utf8 = cfcore::encodeUtf8Lossy(text);
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
-    GError* error = nullptr;
-    const gboolean written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
-                                                                   utf8.c_str(), &error);
-    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+    gboolean written = FALSE;
+    const AXError failed = callApplication(accessible, [&](GError** error) {
+        written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
+                                                        utf8.c_str(), error);
+    });
+    if (failed != kAXErrorSuccess) {
         return failed;
     }
     return written ? kAXErrorSuccess : kAXErrorFailure; // FALSE: the application refused
@@ -350,48 +349,37 @@ AXError writeSelectedRange(AtspiAccessible* accessible, CFTypeRef value) {
         range.length > INT_MAX - range.location) {
         return kAXErrorIllegalArgument;
     }
-    bool text = false;
-    if (const AXError failed = offers(accessible, Interface::text, &text);
+    if (const AXError failed = requireInterface(accessible, Interface::text);
         failed != kAXErrorSuccess) {
         return failed;
-    }
-    if (!text) {
-        return kAXErrorAttributeUnsupported;
     }
     // N units never hold more than N characters, so the first N characters cover them; a text
     // shorter than the range's end in units is shorter than the range.
     const long endUnits = range.location + range.length;
     std::u16string prefix;
-    if (endUnits > 0) {
-        if (const AXError failed = textOf(accessible, endUnits, &prefix);
-            failed != kAXErrorSuccess) {
-            return failed;
-        }
+    if (const AXError failed = prefixOf(accessible, endUnits, &prefix); failed != kAXErrorSuccess) {
+        return failed;
     }
     if (static_cast<long>(prefix.size()) < endUnits) {
         return kAXErrorIllegalArgument;
     }
     const CharacterRange characters = charactersForRange(prefix, range);
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
+    const auto start = static_cast<gint>(characters.start);
+    const auto end = static_cast<gint>(characters.end);
     AtspiText* textInterface = ATSPI_TEXT(accessible);
-    GError* error = nullptr;
     gboolean set = FALSE;
-    if (range.length == 0) {
-        // Moving the caret also drops any selection, as setting an empty range does on a Mac.
-        set =
-            atspi_text_set_caret_offset(textInterface, static_cast<gint>(characters.start), &error);
-    } else {
-        const auto start = static_cast<gint>(characters.start);
-        const auto end = static_cast<gint>(characters.end);
-        set = atspi_text_set_selection(textInterface, 0, start, end, &error);
-        if (!set && error == nullptr) {
-            set = atspi_text_add_selection(textInterface, start, end, &error);
+    const AXError failed = callApplication(accessible, [&](GError** error) {
+        if (range.length == 0) {
+            // Moving the caret also drops any selection, as setting an empty range does on a Mac.
+            set = atspi_text_set_caret_offset(textInterface, start, error);
+        } else {
+            set = atspi_text_set_selection(textInterface, 0, start, end, error);
+            if (!set && *error == nullptr) {
+                set = atspi_text_add_selection(textInterface, start, end, error);
+            }
         }
-    }
-    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+    });
+    if (failed != kAXErrorSuccess) {
         return failed;
     }
     return set ? kAXErrorSuccess : kAXErrorFailure;
@@ -413,13 +401,11 @@ AXError pidOf(AtspiAccessible* accessible, pid_t* pid) {
     const std::string busName = object->app->bus_name;
     auto known = pidsByBusName().find(busName);
     if (known == pidsByBusName().end()) {
-        const std::optional<BusCall> call = beginCall(accessible);
-        if (!call) {
-            return kAXErrorCannotComplete;
-        }
-        GError* error = nullptr;
-        const guint read = atspi_accessible_get_process_id(accessible, &error);
-        if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        guint read = 0;
+        const AXError failed = callApplication(accessible, [&](GError** error) {
+            read = atspi_accessible_get_process_id(accessible, error);
+        });
+        if (failed != kAXErrorSuccess) {
             return failed;
         }
         if (read == 0 || read > INT_MAX) {
@@ -433,22 +419,19 @@ AXError pidOf(AtspiAccessible* accessible, pid_t* pid) {
 
 // The accessible's children, in order. A child that cannot be had is left out.
 AXError childrenOf(AtspiAccessible* accessible, std::vector<AccessiblePtr>* children) {
-    const std::optional<BusCall> call = beginCall(accessible);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
-    GError* error = nullptr;
-    const gint count = atspi_accessible_get_child_count(accessible, &error);
-    if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+    gint count = 0;
+    if (const AXError failed = callApplication(
+            accessible,
+            [&](GError** error) { count = atspi_accessible_get_child_count(accessible, error); });
+        failed != kAXErrorSuccess) {
         return failed;
     }
     for (gint index = 0; index < count; ++index) {
-        const std::optional<BusCall> childCall = beginCall(accessible);
-        if (!childCall) {
-            return kAXErrorCannotComplete;
-        }
-        AccessiblePtr child(atspi_accessible_get_child_at_index(accessible, index, &error));
-        if (const AXError failed = endCall(*childCall, error); failed != kAXErrorSuccess) {
+        AccessiblePtr child;
+        const AXError failed = callApplication(accessible, [&](GError** error) {
+            child.reset(atspi_accessible_get_child_at_index(accessible, index, error));
+        });
+        if (failed != kAXErrorSuccess) {
             return failed;
         }
         if (child != nullptr) {
@@ -529,15 +512,12 @@ AXError focusUnder(AtspiAccessible* window, AccessiblePtr* focused) {
     const GObjectPtr<AtspiMatchRule> rule(atspi_match_rule_new(
         wanted.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE, nullptr,
         ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE, FALSE));
-    const std::optional<BusCall> call = beginCall(window);
-    if (!call) {
-        return kAXErrorCannotComplete;
-    }
-    GError* error = nullptr;
-    GArray* matches =
-        atspi_collection_get_matches(ATSPI_COLLECTION(window), rule.get(),
-                                     ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &error);
-    const AXError failed = endCall(*call, error);
+    GArray* matches = nullptr;
+    const AXError failed = callApplication(window, [&](GError** error) {
+        matches =
+            atspi_collection_get_matches(ATSPI_COLLECTION(window), rule.get(),
+                                         ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, error);
+    });
     if (matches == nullptr) {
         return failed != kAXErrorSuccess ? failed : kAXErrorNoValue;
     }
@@ -592,9 +572,19 @@ AXError focusIn(const std::vector<AccessiblePtr>& candidates, AccessiblePtr* foc
     return outcome;
 }
 
-// The focus of the desktop: in the application of the window that the window manager says is
-// active. Without a window manager that says so, every application is asked.
-AXError systemWideFocus(AccessiblePtr* focused) {
+// As focusIn, the focused accessible as a new element.
+AXError copyFocusIn(const std::vector<AccessiblePtr>& candidates, CFTypeRef* value) {
+    AccessiblePtr focused;
+    if (const AXError failed = focusIn(candidates, &focused); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    *value = newElement(std::move(focused));
+    return kAXErrorSuccess;
+}
+
+// The focus of the desktop, as a new element: in the application of the window that the window
+// manager says is active. Without a window manager that says so, every application is asked.
+AXError copySystemWideFocus(CFTypeRef* value) {
     const x11::ActiveWindow active = x11::activeWindow();
     if (active.managed && !active.pid) {
         return kAXErrorNoValue; // no active window, or one that no process owns
@@ -603,7 +593,7 @@ AXError systemWideFocus(AccessiblePtr* focused) {
     if (const AXError failed = applications(active.pid, &candidates); failed != kAXErrorSuccess) {
         return failed;
     }
-    return focusIn(candidates, focused);
+    return copyFocusIn(candidates, value);
 }
 
 // ---- Attributes by element kind --------------------------------------------------------------
@@ -638,13 +628,11 @@ AXError copyFromAccessible(ElementObject& element, std::string_view name, CFType
         if (isApplicationRole(element)) {
             return kAXErrorNoValue; // nothing above an application
         }
-        const std::optional<BusCall> call = beginCall(accessible);
-        if (!call) {
-            return kAXErrorCannotComplete;
-        }
-        GError* error = nullptr;
-        AccessiblePtr parent(atspi_accessible_get_parent(accessible, &error));
-        if (const AXError failed = endCall(*call, error); failed != kAXErrorSuccess) {
+        AccessiblePtr parent;
+        const AXError failed = callApplication(accessible, [&](GError** error) {
+            parent.reset(atspi_accessible_get_parent(accessible, error));
+        });
+        if (failed != kAXErrorSuccess) {
             return failed;
         }
         const AccessiblePtr desktop(atspi_get_desktop(0));
@@ -657,12 +645,7 @@ AXError copyFromAccessible(ElementObject& element, std::string_view name, CFType
     if (name == "AXFocusedUIElement" && isApplicationRole(element)) {
         std::vector<AccessiblePtr> candidates;
         candidates.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
-        AccessiblePtr focused;
-        if (const AXError failed = focusIn(candidates, &focused); failed != kAXErrorSuccess) {
-            return failed;
-        }
-        *value = newElement(std::move(focused));
-        return kAXErrorSuccess;
+        return copyFocusIn(candidates, value);
     }
     return kAXErrorAttributeUnsupported;
 }
@@ -676,12 +659,7 @@ AXError copyFromApplication(const ElementObject& element, std::string_view name,
         return kAXErrorCannotComplete; // no AT-SPI application for this process
     }
     if (name == "AXFocusedUIElement") {
-        AccessiblePtr focused;
-        if (const AXError failed = focusIn(found, &focused); failed != kAXErrorSuccess) {
-            return failed;
-        }
-        *value = newElement(std::move(focused));
-        return kAXErrorSuccess;
+        return copyFocusIn(found, value);
     }
     ElementObject first(ElementObject::Kind::accessible, 0, found.front().get());
     const AXError result = copyFromAccessible(first, name, value);
@@ -697,12 +675,7 @@ AXError copyFromSystemWide(std::string_view name, CFTypeRef* value) {
     if (name != "AXFocusedUIElement") {
         return kAXErrorAttributeUnsupported;
     }
-    AccessiblePtr focused;
-    if (const AXError failed = systemWideFocus(&focused); failed != kAXErrorSuccess) {
-        return failed;
-    }
-    *value = newElement(std::move(focused));
-    return kAXErrorSuccess;
+    return copySystemWideFocus(value);
 }
 
 // The process that an activation request is for: an application element's, or that of an

@@ -1,17 +1,12 @@
-// Keyboard events on the Linux desktop: CGEvent objects, and CGEventPost as XTest key presses.
+// Keyboard events on the Linux desktop: event sources, keyboard events, and CGEventPost as XTest
+// key presses. The events' accessors are cfcore's.
 #include "events.h"
 #include "rules.h"
 #include "x11.h"
 
-#include <cfcore/objects.h>
-
 namespace xdesk {
 
 namespace {
-
-using cfcore::lookupAs;
-using cfcore::toRef;
-using cfcore::track;
 
 struct EventSourceObject : cfcore::Object {
     CGEventSourceStateID state;
@@ -36,34 +31,6 @@ std::vector<unsigned>& modifiersPressedByUs() {
 using namespace xdesk;
 
 extern "C" {
-
-CFTypeID CGEventGetTypeID(void) {
-    return cfcore::eventTypeId;
-}
-
-CGEventType CGEventGetType(CGEventRef event) {
-    return eventObject(event, "CGEventGetType")->eventType;
-}
-
-CGEventFlags CGEventGetFlags(CGEventRef event) {
-    return eventObject(event, "CGEventGetFlags")->flags;
-}
-
-void CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
-    eventObject(event, "CGEventSetFlags")->flags = flags;
-}
-
-long long CGEventGetIntegerValueField(CGEventRef event, CGEventField field) {
-    const EventObject* object = eventObject(event, "CGEventGetIntegerValueField");
-    switch (field) {
-    case kCGKeyboardEventKeycode:
-        return object->keycode;
-    case kCGKeyboardEventAutorepeat:
-        return object->autorepeat;
-    default:
-        return 0;
-    }
-}
 
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID) {
     return toRef<CGEventSourceRef>(track(std::make_unique<EventSourceObject>(stateID)));

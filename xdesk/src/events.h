@@ -2,25 +2,15 @@
 // delivers.
 #pragma once
 
-#include <cfcore/objects.h>
-
-#include <string>
+#include "objects.h"
 
 namespace xdesk {
 
-// A keyboard event: the Mac's fields, plus the X key that types its key code when the event is
-// one to post (0 for an event that a tap delivers).
-struct EventObject : cfcore::Object {
-    CGEventType eventType = kCGEventNull;
-    CGEventFlags flags = 0;
-    long long keycode = 0;
-    long long autorepeat = 0;
+// A keyboard event: cfcore's fields, which the CGEvent accessors read, plus the X key that types
+// its key code when the event is one to post (0 for an event that a tap delivers). Every CGEvent
+// on this platform is one of these.
+struct EventObject : cfcore::EventObject {
     unsigned xKeycode = 0;
-    EventObject() : Object(cfcore::eventTypeId) {}
-    std::string describe() const override {
-        return Object::describe() + " type " + std::to_string(eventType) + " keycode " +
-               std::to_string(keycode);
-    }
 };
 
 } // namespace xdesk

@@ -35,9 +35,6 @@
 namespace xdesk {
 namespace {
 
-using cfcore::lookupAs;
-using cfcore::toRef;
-using cfcore::track;
 using Clock = std::chrono::steady_clock;
 
 constexpr CFOptionFlags bothCallBacks =

@@ -3,7 +3,7 @@
 // the connection's descriptor and lets the port read and deliver what has arrived.
 #pragma once
 
-#include <cfcore/objects.h>
+#include "objects.h"
 
 namespace xdesk {
 

@@ -21,10 +21,6 @@
 namespace xdesk {
 namespace {
 
-using cfcore::lookupAs;
-using cfcore::toRef;
-using cfcore::track;
-
 struct TapObject : PortObject {
     Display* display = nullptr;
     bool lost = false;

@@ -96,6 +96,19 @@ struct AxValueObject : Object {
     std::string describe() const override;
 };
 
+// A CGEvent: the fields of a keyboard or flags event, which CGEventGetType and the other
+// accessors read and write alike on every platform. A platform makes its events (posted by a tool,
+// or delivered to a tap callback) as this type or as one derived from it, and adds what it needs
+// to post them.
+struct EventObject : Object {
+    CGEventType eventType = kCGEventNull;
+    CGEventFlags flags = 0;
+    int64_t keycode = 0;
+    int64_t autorepeat = 0;
+    EventObject() : Object(eventTypeId) {}
+    std::string describe() const override;
+};
+
 // Constants with fixed addresses (kCFBooleanTrue, kCFBooleanFalse and the run-loop mode names);
 // the registry knows them but does not own them.
 extern BooleanObject trueObject;

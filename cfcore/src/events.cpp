@@ -1,21 +1,24 @@
-// CGEvent objects and their fields, shared by posted keyboard events and tapped events.
-#include "objects.h"
+// CGEvent objects and the accessors of their fields. Making, posting and tapping events belong to
+// each platform.
+#include <cfcore/objects.h>
 
-namespace macsim::detail {
+namespace cfcore {
 
 std::string EventObject::describe() const {
     return Object::describe() + " type " + std::to_string(eventType) + " keycode " +
            std::to_string(keycode);
 }
 
-} // namespace macsim::detail
+} // namespace cfcore
 
-using namespace macsim::detail;
+using namespace cfcore;
 
 namespace {
+
 EventObject* eventObject(CGEventRef event, const char* function) {
     return lookupAs<EventObject>(event, eventTypeId, function);
 }
+
 } // namespace
 
 extern "C" {
@@ -37,7 +40,7 @@ void CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
 }
 
 long long CGEventGetIntegerValueField(CGEventRef event, CGEventField field) {
-    EventObject* object = eventObject(event, "CGEventGetIntegerValueField");
+    const EventObject* object = eventObject(event, "CGEventGetIntegerValueField");
     switch (field) {
     case kCGKeyboardEventKeycode:
         return object->keycode;
