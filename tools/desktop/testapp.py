@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A GTK 3 application for the desktop tests, driven through a line protocol.
 
-    testapp.py [SPEC]
+    testapp.py [LAYOUT]
 
-SPEC is a JSON object that describes the application's windows and their state:
+LAYOUT is a JSON object that describes the application's windows and their state:
 
     {"app_id": "org.example.Pad",            optional; sets _GTK_APPLICATION_ID (start only)
      "windows": [
@@ -35,7 +35,7 @@ Then it reads one JSON command per line on standard input and answers each with 
     {"op":"state"}              -> {"ok":true,"active":"main","windows":{"main":{"title":...,
                                     "active":true,"focus":"entry","widgets":{"entry":{"text":...,
                                     "selection":[s,e],"caret":c},...}}}}
-    {"op":"reset", SPEC...}     -> windows set to SPEC (missing ones opened, others closed), the
+    {"op":"reset", LAYOUT...}     -> windows set to LAYOUT (missing ones opened, others closed), the
                                    active one brought to the front; answers like "ready" with
                                    "ok":true once it is ready again
     {"op":"activate","window":"main"}   -> brings that window to the front; answers when active
@@ -235,28 +235,28 @@ class TestApp(Gtk.Application):
 
     def reset(self, layout, answer):
         check_keys("layout", layout, SPEC_KEYS)
-        specs = layout.get("windows", [])
-        if not isinstance(specs, list):
+        window_layouts = layout.get("windows", [])
+        if not isinstance(window_layouts, list):
             raise SpecError("windows is not a list")
-        for window_spec in specs:
-            check_keys("window", window_spec, WINDOW_KEYS)
-        names = [w.get("name") for w in specs]
+        for window_layout in window_layouts:
+            check_keys("window", window_layout, WINDOW_KEYS)
+        names = [w.get("name") for w in window_layouts]
         if not all(isinstance(n, str) for n in names) or len(set(names)) != len(names):
             raise SpecError("each window needs a name of its own")
-        active = layout.get("active", next((w["name"] for w in reversed(specs)
+        active = layout.get("active", next((w["name"] for w in reversed(window_layouts)
                                           if w.get("accept_focus", True)), None))
         if active is not None and active not in names:
             raise SpecError(f"active window {active!r} is not in the windows")
-        if active is not None and not next(w for w in specs
+        if active is not None and not next(w for w in window_layouts
                                            if w["name"] == active).get("accept_focus", True):
             raise SpecError(f"active window {active!r} does not accept the focus")
         for name in list(self.windows):
-            kept = next((w for w in specs if w["name"] == name), None)
+            kept = next((w for w in window_layouts if w["name"] == name), None)
             if kept is None or kept.get("wmclass") != self.windows[name].wmclass:
                 self.windows.pop(name).window.destroy()
-        for window_spec in specs:
-            window = self.windows.get(window_spec["name"]) or Window(self, window_spec)
-            window.apply(window_spec)
+        for window_layout in window_layouts:
+            window = self.windows.get(window_layout["name"]) or Window(self, window_layout)
+            window.apply(window_layout)
             self.windows[window.name] = window
         self.active = active
         if active is not None:
