@@ -39,21 +39,6 @@ void writeAll(int fd, std::string_view bytes) {
     }
 }
 
-void buildDesktop(std::u16string value, CFRange selection) {
-    macsim::reset();
-    macsim::desktop().trusted = true;
-    macsim::desktop().systemWide.attributes["AXFocusedUIElement"] =
-        macsim::Read::of(macsim::ElementValue{"area"});
-    macsim::Element& area = macsim::element("area");
-    area.pid = macsim::PidOutcome::of(targetPid);
-    area.attributes["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
-    area.attributes["AXValue"] = macsim::Read::of(std::move(value));
-    area.attributes["AXSelectedTextRange"] =
-        macsim::Read::of(macsim::range(selection.location, selection.length));
-    area.settable["AXValue"] = {kAXErrorSuccess, true};
-    area.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -71,11 +56,12 @@ int main(int argc, char** argv) {
     std::atexit(removeTextFile);
     if (bigFile) {
         bigtext::utf8(bigBytes, [fd](std::string_view chunk) { writeAll(fd, chunk); });
-        buildDesktop(u"Hello world", CFRangeMake(6, 5));
+        bigtext::focusTextArea(targetPid, u"Hello world", CFRangeMake(6, 5));
     } else {
         writeAll(fd, "there");
         const std::size_t units = bigBytes / sizeof(char16_t);
-        buildDesktop(bigtext::utf16(units), CFRangeMake(static_cast<CFIndex>(units / 2), 1000));
+        bigtext::focusTextArea(targetPid, bigtext::utf16(units),
+                               CFRangeMake(static_cast<CFIndex>(units / 2), 1000));
     }
     ::close(fd);
     if (argc >= 3 && std::strcmp(argv[2], "setup") == 0) {

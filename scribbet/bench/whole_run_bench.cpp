@@ -43,28 +43,13 @@ public:
     std::string path = "/tmp/scribbet-bench-XXXXXX";
 };
 
-void buildDesktop(const std::u16string& value, CFRange selection) {
-    macsim::reset();
-    macsim::desktop().trusted = true;
-    macsim::desktop().systemWide.attributes["AXFocusedUIElement"] =
-        macsim::Read::of(macsim::ElementValue{"area"});
-    macsim::Element& area = macsim::element("area");
-    area.pid = macsim::PidOutcome::of(targetPid);
-    area.attributes["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
-    area.attributes["AXValue"] = macsim::Read::of(value);
-    area.attributes["AXSelectedTextRange"] =
-        macsim::Read::of(macsim::range(selection.location, selection.length));
-    area.settable["AXValue"] = {kAXErrorSuccess, true};
-    area.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
-}
-
 void wholeRun(benchmark::State& state, std::size_t textBytes, const std::u16string& value,
               CFRange selection) {
     const TextFile file(textBytes);
     const scribbet::Arguments arguments{"scribbet", std::to_string(targetPid), file.path};
     for (auto _ : state) {
         state.PauseTiming();
-        buildDesktop(value, selection);
+        bigtext::focusTextArea(targetPid, value, selection);
         state.ResumeTiming();
 
         const std::string line = scribbet::encode(scribbet::respond(arguments));

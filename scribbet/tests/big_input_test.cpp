@@ -37,21 +37,6 @@ const char* const insertedLine = R"({"status":"inserted","role":"AXTextArea","ta
                                  R"("focusedPid":412,"selectionUpdated":true})"
                                  "\n";
 
-void focusedTextArea(std::u16string value, CFRange selection) {
-    macsim::reset();
-    macsim::desktop().trusted = true;
-    macsim::desktop().systemWide.attributes["AXFocusedUIElement"] =
-        macsim::Read::of(macsim::ElementValue{"area"});
-    macsim::Element& area = macsim::element("area");
-    area.pid = macsim::PidOutcome::of(targetPid);
-    area.attributes["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
-    area.attributes["AXValue"] = macsim::Read::of(std::move(value));
-    area.attributes["AXSelectedTextRange"] =
-        macsim::Read::of(macsim::range(selection.location, selection.length));
-    area.settable["AXValue"] = {kAXErrorSuccess, true};
-    area.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
-}
-
 // A temporary text file, removed with this.
 struct TextFile {
     std::string path = "/tmp/scribbet-big-XXXXXX";
@@ -101,7 +86,7 @@ TEST(BigInput, TextFileOf64MiBReplacesTheSelection) {
         bigtext::utf8(bigBytes - 3, [fd](std::string_view chunk) { writeAll(fd, chunk); });
     });
     const std::u16string text = bigtext::utf16OfUtf8(bigBytes - 3);
-    focusedTextArea(u"Hello world", CFRangeMake(6, 5));
+    bigtext::focusTextArea(targetPid, u"Hello world", CFRangeMake(6, 5));
     const std::u16string expected = u"Hello " + text;
 
     const macsim::ChildResult run =
@@ -120,7 +105,7 @@ TEST(BigInput, FieldOf64MiBTakesTheTextInItsMiddle) {
     const CFRange selection = CFRangeMake(static_cast<CFIndex>(units / 2), 1000);
     std::u16string expected = value;
     expected.replace(units / 2, 1000, u"there");
-    focusedTextArea(std::move(value), selection);
+    bigtext::focusTextArea(targetPid, std::move(value), selection);
 
     const macsim::ChildResult run = runWithBigInput(file.path, expected, selection.location + 5);
 
@@ -137,7 +122,7 @@ TEST(BigInput, TextFileTooBigToHoldCannotBeRead) {
         GTEST_SKIP() << "AddressSanitizer reports a failed allocation instead of throwing";
     }
     const TextFile file([](int fd) { EXPECT_EQ(::ftruncate(fd, off_t{15} << 40), 0); });
-    focusedTextArea(u"Hello world", CFRangeMake(6, 5));
+    bigtext::focusTextArea(targetPid, u"Hello world", CFRangeMake(6, 5));
 
     const scribbet::Arguments arguments{"scribbet", std::to_string(targetPid), file.path};
     const macsim::ChildResult run =
@@ -165,7 +150,8 @@ TEST(BigInput, FieldTooBigToCopyEndsInTheFixedLine) {
         GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
     }
     const TextFile file([](int fd) { writeAll(fd, "there"); });
-    focusedTextArea(bigtext::utf16(bigBytes / sizeof(char16_t)), CFRangeMake(0, 0));
+    bigtext::focusTextArea(targetPid, bigtext::utf16(bigBytes / sizeof(char16_t)),
+                           CFRangeMake(0, 0));
 
     macsim::ChildOptions options;
     options.report = [] { return "writes " + std::to_string(macsim::writes().size()) + "\n"; };

@@ -2,6 +2,8 @@
 // as UTF-16 code units (independently of the conversions under test), repeated to a size.
 #pragma once
 
+#include <macsim/control.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -56,6 +58,23 @@ inline std::u16string utf16(std::size_t units) {
     }
     out.append(units - out.size(), u'x');
     return out;
+}
+
+// A trusted simulated desktop whose focus is a text area of `pid` holding `value` with
+// `selection`, every check of the insertion passing.
+inline void focusTextArea(pid_t pid, std::u16string value, CFRange selection) {
+    macsim::reset();
+    macsim::desktop().trusted = true;
+    macsim::desktop().systemWide.attributes["AXFocusedUIElement"] =
+        macsim::Read::of(macsim::ElementValue{"area"});
+    macsim::Element& area = macsim::element("area");
+    area.pid = macsim::PidOutcome::of(pid);
+    area.attributes["AXRole"] = macsim::Read::of(macsim::text("AXTextArea"));
+    area.attributes["AXValue"] = macsim::Read::of(std::move(value));
+    area.attributes["AXSelectedTextRange"] =
+        macsim::Read::of(macsim::range(selection.location, selection.length));
+    area.settable["AXValue"] = {kAXErrorSuccess, true};
+    area.settable["AXSelectedTextRange"] = {kAXErrorSuccess, true};
 }
 
 } // namespace bigtext
