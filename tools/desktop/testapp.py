@@ -167,7 +167,8 @@ class Window:
 
     def xid(self):
         gdk_window = self.window.get_window()
-        return gdk_window.get_xid() if gdk_window else None
+        # A native Wayland window has no X id.
+        return gdk_window.get_xid() if isinstance(gdk_window, GdkX11.X11Window) else None
 
     def ready(self, active):
         if not self.window.get_mapped():
@@ -178,7 +179,10 @@ class Window:
         # A timestamp from the server, so that the window manager does not take the request for
         # an old one and refuse it as focus stealing.
         gdk_window = self.window.get_window()
-        self.window.present_with_time(GdkX11.x11_get_server_time(gdk_window) if gdk_window else 0)
+        if isinstance(gdk_window, GdkX11.X11Window):
+            self.window.present_with_time(GdkX11.x11_get_server_time(gdk_window))
+        else:
+            self.window.present()
 
     def state(self):
         widgets = {}

@@ -1,0 +1,154 @@
+#include "mutter.h"
+
+#include <dbus/dbus.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace xdesk::mutter {
+
+namespace {
+
+constexpr const char* service = "org.gnome.Mutter.RemoteDesktop";
+constexpr const char* sessionInterface = "org.gnome.Mutter.RemoteDesktop.Session";
+// Long enough for a loaded desktop, short enough that a service that never answers cannot stall
+// the tool.
+constexpr int callTimeoutMillis = 1000;
+
+struct ConnectionCloser {
+    void operator()(DBusConnection* connection) const {
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+    }
+};
+using ConnectionPtr = std::unique_ptr<DBusConnection, ConnectionCloser>;
+
+struct MessageUnref {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
+
+// One method call, answered without an error within the timeout; nothing otherwise.
+MessagePtr call(DBusConnection* connection, MessagePtr message) {
+    if (connection == nullptr || message == nullptr) {
+        return nullptr;
+    }
+    dbus_message_set_auto_start(message.get(), FALSE);
+    DBusError error;
+    dbus_error_init(&error);
+    MessagePtr reply(dbus_connection_send_with_reply_and_block(connection, message.get(),
+                                                               callTimeoutMillis, &error));
+    dbus_error_free(&error);
+    return reply;
+}
+
+// A private connection to the session bus, registered with it; private connections never end the
+// process when the bus goes away. The session that mutter makes for us lives as long as it.
+ConnectionPtr connectToSessionBus() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    // An autolaunch address would start a bus of our own, which would outlive the tool.
+    if (address == nullptr || *address == '\0' ||
+        std::string_view(address).find("autolaunch:") != std::string_view::npos) {
+        return nullptr;
+    }
+    DBusError error;
+    dbus_error_init(&error);
+    ConnectionPtr connection(dbus_connection_open_private(address, &error));
+    dbus_error_free(&error);
+    if (connection == nullptr) {
+        return nullptr;
+    }
+    dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
+    dbus_error_init(&error);
+    const bool registered = dbus_bus_register(connection.get(), &error) != FALSE;
+    dbus_error_free(&error);
+    return registered ? std::move(connection) : nullptr;
+}
+
+struct Remote {
+    ConnectionPtr bus;
+    bool offered = false;
+    std::optional<std::string> session; // its object path, once made and started
+    bool sessionFailed = false;
+};
+
+Remote& remote() {
+    static Remote state;
+    static const bool asked = [] {
+        state.bus = connectToSessionBus();
+        MessagePtr question(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                         DBUS_INTERFACE_DBUS, "NameHasOwner"));
+        const char* name = service;
+        if (question != nullptr &&
+            dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
+            MessagePtr answer = call(state.bus.get(), std::move(question));
+            dbus_bool_t owned = FALSE;
+            state.offered = answer != nullptr &&
+                            dbus_message_get_args(answer.get(), nullptr, DBUS_TYPE_BOOLEAN, &owned,
+                                                  DBUS_TYPE_INVALID) &&
+                            owned != FALSE;
+        }
+        return true;
+    }();
+    static_cast<void>(asked);
+    return state;
+}
+
+// The remote desktop session of this process, made and started on first use.
+const std::optional<std::string>& session(Remote& state) {
+    if (state.session || state.sessionFailed || !state.offered) {
+        return state.session;
+    }
+    state.sessionFailed = true;
+    MessagePtr created = call(state.bus.get(),
+                              MessagePtr(dbus_message_new_method_call(
+                                  service, "/org/gnome/Mutter/RemoteDesktop", service,
+                                  "CreateSession")));
+    const char* path = nullptr;
+    if (created == nullptr || !dbus_message_get_args(created.get(), nullptr,
+                                                     DBUS_TYPE_OBJECT_PATH, &path,
+                                                     DBUS_TYPE_INVALID) ||
+        path == nullptr) {
+        return state.session;
+    }
+    const std::string sessionPath = path;
+    MessagePtr started = call(state.bus.get(),
+                              MessagePtr(dbus_message_new_method_call(
+                                  service, sessionPath.c_str(), sessionInterface, "Start")));
+    if (started == nullptr) {
+        return state.session;
+    }
+    state.sessionFailed = false;
+    state.session = sessionPath;
+    return state.session;
+}
+
+} // namespace
+
+bool remoteDesktopOffered() {
+    return remote().offered;
+}
+
+bool notifyKeysym(unsigned long keysym, bool pressed) {
+    Remote& state = remote();
+    const std::optional<std::string>& path = session(state);
+    if (!path) {
+        return false;
+    }
+    MessagePtr message(dbus_message_new_method_call(service, path->c_str(), sessionInterface,
+                                                    "NotifyKeyboardKeysym"));
+    const auto symbol = static_cast<dbus_uint32_t>(keysym);
+    const dbus_bool_t down = pressed ? TRUE : FALSE;
+    if (message == nullptr ||
+        !dbus_message_append_args(message.get(), DBUS_TYPE_UINT32, &symbol, DBUS_TYPE_BOOLEAN,
+                                  &down, DBUS_TYPE_INVALID)) {
+        return false;
+    }
+    return call(state.bus.get(), std::move(message)) != nullptr;
+}
+
+} // namespace xdesk::mutter

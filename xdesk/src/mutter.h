@@ -1,0 +1,18 @@
+// GNOME's compositor, mutter, takes keys from a client of the session bus through its
+// RemoteDesktop service (org.gnome.Mutter.RemoteDesktop): a session made for this process, which
+// mutter ends when the process leaves the bus. It offers no way to bring another application's
+// window to the front.
+#pragma once
+
+namespace xdesk::mutter {
+
+// Whether the session bus has mutter's RemoteDesktop service. Asked once per process, without
+// starting anything.
+[[nodiscard]] bool remoteDesktopOffered();
+
+// Presses or releases the key that types `keysym` in the session's keymap, through a remote
+// desktop session made (and started) at the first call. Returns once mutter has answered; false
+// when the service refused or did not answer in time.
+bool notifyKeysym(unsigned long keysym, bool pressed);
+
+} // namespace xdesk::mutter

@@ -1,0 +1,74 @@
+// The Wayland side of the desktop: what a client of the compositor may do for the tools. A
+// wlroots compositor lists its toplevel windows and activates one on request
+// (zwlr_foreign_toplevel_manager_v1), and takes keys from a keyboard of the client's own
+// (zwp_virtual_keyboard_v1); GNOME's mutter offers neither, but takes keys through its
+// RemoteDesktop service on the session bus (mutter.h). No Wayland protocol tells a client which
+// window has the focus or which process owns a window: the accessibility bus says that
+// (frontmost.h).
+#pragma once
+
+#include "rules.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace xdesk::wayland {
+
+// The compositor named by WAYLAND_DISPLAY is connected to on first use, and the connection stays
+// open for the life of the process. Without one, or once the compositor has gone or refused a
+// request, every call below answers nothing; nothing is ever printed.
+
+// A toplevel window as the compositor lists it. Handles carry no process id.
+struct Toplevel {
+    std::string title;
+    std::string appId;
+};
+
+// What is known of the application whose window is wanted: the titles of its windows (its
+// frames on the accessibility bus), and the names it may go by as an app id (its toolkit's
+// program name, its executable's name).
+struct WantedWindow {
+    std::vector<std::string> titles;
+    std::vector<std::string> appIds;
+};
+
+enum class MatchKind { one, none, ambiguous };
+struct Match {
+    MatchKind kind = MatchKind::none;
+    std::size_t index = 0; // into the toplevels, for MatchKind::one
+};
+
+// Which toplevel is a window of `wanted`. Titles are tried in order; for each, the toplevels
+// with exactly that title are the candidates, narrowed to those whose app id is one of
+// `wanted.appIds` when any is. One candidate left: that one. Two or more: nothing can tell them
+// apart, so that title is given up (ambiguous) and the next one is tried. Pure.
+[[nodiscard]] Match matchToplevel(const std::vector<Toplevel>& toplevels,
+                                  const WantedWindow& wanted);
+
+enum class ActivationOutcome {
+    requested,   // the compositor was asked to activate the one matching toplevel
+    unsupported, // no compositor, or one without foreign-toplevel management
+    notFound,    // no toplevel matches
+    ambiguous,   // only toplevels that cannot be told apart match: none was activated
+};
+
+// Asks the compositor to give the keyboard focus of the seat to the window of `wanted`. Success
+// means only that the request went out; the accessibility bus shows whether it was carried out.
+[[nodiscard]] ActivationOutcome activateWindow(const WantedWindow& wanted);
+
+// The key that types `keysym` on the tools' own keyboard: a key of the keymap that the virtual
+// keyboard gives the compositor (which has the US layout, so that the same key types the same
+// symbol whatever the user's layout), or, on mutter, the keysym itself, which mutter finds in the
+// session's keymap. Nothing when the compositor takes keys in neither way.
+[[nodiscard]] std::optional<unsigned> keyForKeysym(unsigned long keysym);
+
+// Presses (`down`) or releases a key of keyForKeysym. A press first presses the `modifiers` that
+// this process does not hold yet; the release lets go of the key and then of every modifier that
+// the press pressed. The virtual keyboard carries its own modifier state, so the modifiers that
+// the user holds on another keyboard neither add to the keystroke nor are released. Returns once
+// the compositor has taken the keys in; false when they could not be sent.
+bool postKey(unsigned key, bool down, const std::vector<Modifier>& modifiers);
+
+} // namespace xdesk::wayland
