@@ -2,6 +2,8 @@
 // key presses. The events' accessors are cfcore's.
 #include "events.h"
 #include "rules.h"
+#include "session_type.h"
+#include "wayland.h"
 #include "x11.h"
 
 namespace xdesk {
@@ -48,7 +50,9 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
     if (!keysym) {
         return nullptr;
     }
-    const std::optional<unsigned> xKeycode = x11::keycodeForKeysym(*keysym);
+    const std::optional<unsigned> xKeycode = sessionType() == SessionType::wayland
+                                                 ? wayland::keyForKeysym(*keysym)
+                                                 : x11::keycodeForKeysym(*keysym);
     if (!xKeycode) {
         return nullptr;
     }
@@ -72,6 +76,10 @@ void CGEventPost(CGEventTapLocation, CGEventRef event) {
         return; // a tapped event: it has been delivered already, and no key of ours types it
     }
     const bool down = object->eventType == kCGEventKeyDown;
+    if (sessionType() == SessionType::wayland) {
+        wayland::postKey(object->xKeycode, down, modifiersForFlags(object->flags));
+        return;
+    }
     std::vector<NeededModifier> needed;
     if (down) {
         for (Modifier modifier : modifiersForFlags(object->flags)) {

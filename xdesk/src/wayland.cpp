@@ -23,31 +23,6 @@
 
 namespace xdesk::wayland {
 
-Match matchToplevel(const std::vector<Toplevel>& toplevels, const WantedWindow& wanted) {
-    bool ambiguous = false;
-    for (const std::string& title : wanted.titles) {
-        std::vector<std::size_t> titled;
-        for (std::size_t i = 0; i < toplevels.size(); ++i) {
-            if (toplevels[i].title == title) {
-                titled.push_back(i);
-            }
-        }
-        std::vector<std::size_t> named;
-        for (std::size_t i : titled) {
-            if (std::find(wanted.appIds.begin(), wanted.appIds.end(), toplevels[i].appId) !=
-                wanted.appIds.end()) {
-                named.push_back(i);
-            }
-        }
-        const std::vector<std::size_t>& candidates = named.empty() ? titled : named;
-        if (candidates.size() == 1) {
-            return {MatchKind::one, candidates.front()};
-        }
-        ambiguous = ambiguous || candidates.size() > 1;
-    }
-    return {ambiguous ? MatchKind::ambiguous : MatchKind::none, 0};
-}
-
 namespace {
 
 // How long the compositor may take to answer a round trip before it counts as gone: long enough

@@ -8,8 +8,8 @@
 #pragma once
 
 #include "rules.h"
+#include "wayland_rules.h"
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,33 +19,6 @@ namespace xdesk::wayland {
 // The compositor named by WAYLAND_DISPLAY is connected to on first use, and the connection stays
 // open for the life of the process. Without one, or once the compositor has gone or refused a
 // request, every call below answers nothing; nothing is ever printed.
-
-// A toplevel window as the compositor lists it. Handles carry no process id.
-struct Toplevel {
-    std::string title;
-    std::string appId;
-};
-
-// What is known of the application whose window is wanted: the titles of its windows (its
-// frames on the accessibility bus), and the names it may go by as an app id (its toolkit's
-// program name, its executable's name).
-struct WantedWindow {
-    std::vector<std::string> titles;
-    std::vector<std::string> appIds;
-};
-
-enum class MatchKind { one, none, ambiguous };
-struct Match {
-    MatchKind kind = MatchKind::none;
-    std::size_t index = 0; // into the toplevels, for MatchKind::one
-};
-
-// Which toplevel is a window of `wanted`. Titles are tried in order; for each, the toplevels
-// with exactly that title are the candidates, narrowed to those whose app id is one of
-// `wanted.appIds` when any is. One candidate left: that one. Two or more: nothing can tell them
-// apart, so that title is given up (ambiguous) and the next one is tried. Pure.
-[[nodiscard]] Match matchToplevel(const std::vector<Toplevel>& toplevels,
-                                  const WantedWindow& wanted);
 
 enum class ActivationOutcome {
     requested,   // the compositor was asked to activate the one matching toplevel

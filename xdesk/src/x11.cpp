@@ -1,5 +1,8 @@
 #include "x11.h"
 
+#include "session_type.h"
+#include "wayland_session.h"
+
 #include <xdesk/desktop.h>
 
 #include <X11/XKBlib.h>
@@ -194,6 +197,12 @@ std::optional<std::string> rootTextProperty(const char* name) {
 
 ActiveWindow activeWindow() {
     ActiveWindow active;
+    if (sessionType() == SessionType::wayland) {
+        // Xwayland knows only its own windows: the accessibility bus knows every window's focus.
+        active.managed = true;
+        active.pid = wayland::frontmostApplicationPid();
+        return active;
+    }
     Display* x = display();
     if (x == nullptr) {
         return active;
@@ -214,6 +223,9 @@ ActiveWindow activeWindow() {
 }
 
 bool requestActivation(pid_t pid) {
+    if (sessionType() == SessionType::wayland) {
+        return wayland::requestActivation(pid);
+    }
     Display* x = display();
     if (x == nullptr) {
         return false;
@@ -353,6 +365,9 @@ std::optional<RunningApplication> readActivation(ActivationWatch& watch) {
 } // namespace
 
 std::optional<int> watchActivations() {
+    if (sessionType() == SessionType::wayland) {
+        return wayland::watchActivations();
+    }
     ActivationWatch& watch = activationWatch();
     if (watch.display != nullptr) {
         return std::nullopt;
@@ -377,6 +392,9 @@ std::optional<int> watchActivations() {
 }
 
 Activations takeActivations() {
+    if (sessionType() == SessionType::wayland) {
+        return wayland::takeActivations();
+    }
     ActivationWatch& watch = activationWatch();
     Activations out;
     if (watch.display == nullptr) {

@@ -1,0 +1,459 @@
+#include "wayland_session.h"
+
+#include "session.h"
+#include "wayland.h"
+#include "wayland_rules.h"
+
+#include <atspi/atspi.h>
+#include <dbus/dbus.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unistd.h>
+
+namespace xdesk::wayland {
+
+namespace {
+
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using AccessiblePtr = std::unique_ptr<AtspiAccessible, GObjectUnref>;
+using StateSetPtr = std::unique_ptr<AtspiStateSet, GObjectUnref>;
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GText = std::unique_ptr<gchar, GFree>;
+
+// One call to `accessible`'s application, bounded by the session's call timeout; false when it
+// failed, timed out, or the application has stopped answering before.
+template <class Call> bool ask(AtspiAccessible* accessible, Call&& call) {
+    const std::optional<BusCall> started = beginCall(accessible);
+    if (!started) {
+        return false;
+    }
+    GError* error = nullptr;
+    std::forward<Call>(call)(&error);
+    return endCall(*started, error) == kAXErrorSuccess;
+}
+
+std::vector<AccessiblePtr> childrenOf(AtspiAccessible* accessible) {
+    std::vector<AccessiblePtr> children;
+    gint count = 0;
+    if (!ask(accessible,
+             [&](GError** error) { count = atspi_accessible_get_child_count(accessible, error); })) {
+        return children;
+    }
+    for (gint index = 0; index < count; ++index) {
+        AccessiblePtr child;
+        if (!ask(accessible, [&](GError** error) {
+                child.reset(atspi_accessible_get_child_at_index(accessible, index, error));
+            })) {
+            break;
+        }
+        if (child != nullptr) {
+            children.push_back(std::move(child));
+        }
+    }
+    return children;
+}
+
+std::map<std::string, pid_t>& pidsByBusName() {
+    static std::map<std::string, pid_t> known;
+    return known;
+}
+
+std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
+    const AtspiObject* object = ATSPI_OBJECT(accessible);
+    if (object->app == nullptr || object->app->bus_name == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(object->app->bus_name);
+}
+
+std::optional<pid_t> pidOf(AtspiAccessible* application) {
+    const std::optional<std::string> busName = busNameOf(application);
+    if (!busName) {
+        return std::nullopt;
+    }
+    if (auto known = pidsByBusName().find(*busName); known != pidsByBusName().end()) {
+        return known->second;
+    }
+    guint read = 0;
+    if (!ask(application, [&](GError** error) {
+            read = atspi_accessible_get_process_id(application, error);
+        }) ||
+        read == 0 || read > INT_MAX) {
+        return std::nullopt;
+    }
+    pidsByBusName().emplace(*busName, static_cast<pid_t>(read));
+    return static_cast<pid_t>(read);
+}
+
+std::optional<std::string> nameOf(AtspiAccessible* accessible) {
+    GText name;
+    if (!ask(accessible,
+             [&](GError** error) { name.reset(atspi_accessible_get_name(accessible, error)); }) ||
+        name == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(name.get());
+}
+
+// The applications on the bus, each read afresh: libatspi keeps what it has read and updates it
+// only from events, which a tool without a GLib main loop never takes in.
+std::vector<AccessiblePtr> applications() {
+    const AccessiblePtr desktop(atspi_get_desktop(0));
+    if (desktop == nullptr) {
+        return {};
+    }
+    atspi_accessible_clear_cache(desktop.get());
+    return childrenOf(desktop.get());
+}
+
+struct ActiveFrame {
+    pid_t pid = 0;
+    Frame frame;
+};
+
+// The frames with the ACTIVE state, with their processes.
+std::vector<ActiveFrame> activeFrames() {
+    std::vector<ActiveFrame> found;
+    if (!accessibilityReady()) {
+        return found;
+    }
+    for (const AccessiblePtr& application : applications()) {
+        for (const AccessiblePtr& frame : childrenOf(application.get())) {
+            StateSetPtr states;
+            if (!ask(frame.get(), [&](GError**) {
+                    states.reset(atspi_accessible_get_state_set(frame.get()));
+                }) ||
+                states == nullptr || !atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE)) {
+                continue;
+            }
+            const std::optional<pid_t> pid = pidOf(application.get());
+            const std::optional<std::string> busName = busNameOf(frame.get());
+            const char* path = ATSPI_OBJECT(frame.get())->path;
+            if (pid && busName && path != nullptr) {
+                found.push_back({*pid, {*busName, path}});
+            }
+        }
+    }
+    return found;
+}
+
+// Where /proc/PID/exe leads, without the " (deleted)" that Linux adds once the file has been
+// replaced; nothing when the process has gone or is not ours to look at.
+std::optional<std::string> executableName(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+        return std::nullopt;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.size() > deleted.size() &&
+        target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        target.resize(target.size() - deleted.size());
+    }
+    const std::size_t slash = target.rfind('/');
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+int64_t nowNanos() {
+    const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count();
+}
+
+} // namespace
+
+std::optional<pid_t> frontmostApplicationPid() {
+    std::optional<pid_t> front;
+    for (const ActiveFrame& active : activeFrames()) {
+        if (front && *front != active.pid) {
+            return std::nullopt; // two applications say they are in front
+        }
+        front = active.pid;
+    }
+    return front;
+}
+
+bool requestActivation(pid_t pid) {
+    if (!accessibilityReady()) {
+        return false;
+    }
+    WantedWindow wanted;
+    for (const AccessiblePtr& application : applications()) {
+        if (pidOf(application.get()) != pid) {
+            continue;
+        }
+        if (std::optional<std::string> name = nameOf(application.get()); name && !name->empty()) {
+            wanted.appIds.push_back(std::move(*name));
+        }
+        for (const AccessiblePtr& frame : childrenOf(application.get())) {
+            if (std::optional<std::string> title = nameOf(frame.get())) {
+                wanted.titles.push_back(std::move(*title));
+            }
+        }
+    }
+    if (wanted.titles.empty()) {
+        return false;
+    }
+    if (std::optional<std::string> executable = executableName(pid)) {
+        wanted.appIds.push_back(std::move(*executable));
+    }
+    return activateWindow(wanted) == ActivationOutcome::requested;
+}
+
+// ---- The activation watch --------------------------------------------------------------------
+
+namespace {
+
+constexpr int watchCallTimeoutMillis = 1000;
+constexpr const char* windowEvents = "org.a11y.atspi.Event.Window";
+
+struct ConnectionCloser {
+    void operator()(DBusConnection* connection) const {
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+    }
+};
+using ConnectionPtr = std::unique_ptr<DBusConnection, ConnectionCloser>;
+
+struct MessageUnref {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
+
+struct Application {
+    pid_t pid = 0;
+    std::optional<std::string> name; // the accessible name of the application's root
+};
+
+// The watch: a connection of its own to the accessibility bus, on which the applications' window
+// events arrive as signals.
+struct ActivationWatch {
+    ConnectionPtr bus;
+    FrameActivations frames;
+    std::map<std::string, Application> applications; // by bus name
+};
+
+ActivationWatch& activationWatch() {
+    static ActivationWatch watch;
+    return watch;
+}
+
+MessagePtr call(DBusConnection* bus, MessagePtr message) {
+    if (message == nullptr) {
+        return nullptr;
+    }
+    dbus_message_set_auto_start(message.get(), FALSE);
+    DBusError error;
+    dbus_error_init(&error);
+    MessagePtr reply(dbus_connection_send_with_reply_and_block(bus, message.get(),
+                                                               watchCallTimeoutMillis, &error));
+    dbus_error_free(&error);
+    return reply;
+}
+
+// Applications send only the events that some client has asked the registry for; the registry
+// forgets the request when this connection leaves the bus.
+bool registerEvent(DBusConnection* bus, const char* event) {
+    MessagePtr message(dbus_message_new_method_call("org.a11y.atspi.Registry",
+                                                    "/org/a11y/atspi/registry",
+                                                    "org.a11y.atspi.Registry", "RegisterEvent"));
+    if (message == nullptr) {
+        return false;
+    }
+    DBusMessageIter arguments;
+    DBusMessageIter properties;
+    const char* anyApplication = "";
+    dbus_message_iter_init_append(message.get(), &arguments);
+    const bool built =
+        dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &event) &&
+        dbus_message_iter_open_container(&arguments, DBUS_TYPE_ARRAY, "s", &properties) &&
+        dbus_message_iter_close_container(&arguments, &properties) &&
+        dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &anyApplication);
+    return built && call(bus, std::move(message)) != nullptr;
+}
+
+bool addMatch(DBusConnection* bus, const char* rule) {
+    DBusError error;
+    dbus_error_init(&error);
+    dbus_bus_add_match(bus, rule, &error);
+    const bool added = !dbus_error_is_set(&error);
+    dbus_error_free(&error);
+    return added;
+}
+
+std::optional<pid_t> busPid(DBusConnection* bus, const char* busName) {
+    MessagePtr message(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                    DBUS_INTERFACE_DBUS,
+                                                    "GetConnectionUnixProcessID"));
+    if (message == nullptr || !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &busName,
+                                                        DBUS_TYPE_INVALID)) {
+        return std::nullopt;
+    }
+    MessagePtr reply = call(bus, std::move(message));
+    dbus_uint32_t pid = 0;
+    if (reply == nullptr || !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &pid,
+                                                   DBUS_TYPE_INVALID) ||
+        pid == 0 || pid > INT_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+// The accessible name of an application's root: the toolkit's name for the program (GTK's
+// program name), read once per application.
+std::optional<std::string> rootName(DBusConnection* bus, const char* busName) {
+    MessagePtr message(dbus_message_new_method_call(busName, "/org/a11y/atspi/accessible/root",
+                                                    "org.freedesktop.DBus.Properties", "Get"));
+    const char* interface = "org.a11y.atspi.Accessible";
+    const char* property = "Name";
+    if (message == nullptr ||
+        !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING,
+                                  &property, DBUS_TYPE_INVALID)) {
+        return std::nullopt;
+    }
+    MessagePtr reply = call(bus, std::move(message));
+    DBusMessageIter arguments;
+    DBusMessageIter variant;
+    if (reply == nullptr || !dbus_message_iter_init(reply.get(), &arguments) ||
+        dbus_message_iter_get_arg_type(&arguments) != DBUS_TYPE_VARIANT) {
+        return std::nullopt;
+    }
+    dbus_message_iter_recurse(&arguments, &variant);
+    if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) {
+        return std::nullopt;
+    }
+    const char* name = nullptr;
+    dbus_message_iter_get_basic(&variant, &name);
+    return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
+}
+
+const Application* applicationOf(ActivationWatch& watch, const char* busName) {
+    auto known = watch.applications.find(busName);
+    if (known == watch.applications.end()) {
+        const std::optional<pid_t> pid = busPid(watch.bus.get(), busName);
+        if (!pid) {
+            return nullptr; // gone already
+        }
+        known =
+            watch.applications.emplace(busName, Application{*pid, rootName(watch.bus.get(), busName)})
+                .first;
+    }
+    return &known->second;
+}
+
+// What the application says of itself: its name on the bus for the bundle identifier and the
+// name, the executable's name where it gives none.
+RunningApplication runningApplication(const Application& application) {
+    RunningApplication running;
+    running.processIdentifier = application.pid;
+    running.executableName = executableName(application.pid);
+    const std::optional<std::string> name =
+        application.name && !application.name->empty() ? application.name : running.executableName;
+    running.bundleIdentifier = name;
+    running.localizedName = name;
+    return running;
+}
+
+} // namespace
+
+std::optional<int> watchActivations() {
+    ActivationWatch& watch = activationWatch();
+    if (watch.bus != nullptr || !accessibilityReady()) {
+        return std::nullopt;
+    }
+    const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); // the bus that answered
+    if (address == nullptr) {
+        return std::nullopt;
+    }
+    DBusError error;
+    dbus_error_init(&error);
+    ConnectionPtr bus(dbus_connection_open_private(address, &error));
+    dbus_error_free(&error);
+    if (bus == nullptr) {
+        return std::nullopt;
+    }
+    dbus_connection_set_exit_on_disconnect(bus.get(), FALSE);
+    dbus_error_init(&error);
+    const bool registered = dbus_bus_register(bus.get(), &error) != FALSE;
+    dbus_error_free(&error);
+    if (!registered ||
+        !addMatch(bus.get(), "type='signal',interface='org.a11y.atspi.Event.Window',"
+                             "member='Activate'") ||
+        !addMatch(bus.get(), "type='signal',interface='org.a11y.atspi.Event.Window',"
+                             "member='Deactivate'") ||
+        !registerEvent(bus.get(), "window:activate") ||
+        !registerEvent(bus.get(), "window:deactivate")) {
+        return std::nullopt;
+    }
+    int descriptor = -1;
+    if (!dbus_connection_get_unix_fd(bus.get(), &descriptor)) {
+        return std::nullopt;
+    }
+    watch.bus = std::move(bus);
+    // Events asked for first and the front read afterwards: a switch in between is both in this
+    // reading and announced, and a frame activated twice is one activation.
+    const std::vector<ActiveFrame> front = activeFrames();
+    if (front.size() == 1) {
+        watch.frames.start(front.front().frame, front.front().pid);
+    }
+    return descriptor;
+}
+
+Activations takeActivations() {
+    ActivationWatch& watch = activationWatch();
+    Activations out;
+    if (watch.bus == nullptr) {
+        out.ended = true;
+        return out;
+    }
+    DBusConnection* bus = watch.bus.get();
+    // Reads without waiting; a call made for one message may read the next ones into the queue,
+    // which is emptied before returning, since the descriptor no longer shows them.
+    while (dbus_connection_read_write(bus, 0)) {
+        const MessagePtr message(dbus_connection_pop_message(bus));
+        if (message == nullptr) {
+            break;
+        }
+        const bool activate = dbus_message_is_signal(message.get(), windowEvents, "Activate");
+        const bool deactivate = dbus_message_is_signal(message.get(), windowEvents, "Deactivate");
+        const char* sender = dbus_message_get_sender(message.get());
+        const char* path = dbus_message_get_path(message.get());
+        if ((!activate && !deactivate) || sender == nullptr || path == nullptr) {
+            continue;
+        }
+        const Frame frame{sender, path};
+        if (deactivate) {
+            watch.frames.deactivated(frame, nowNanos());
+            continue;
+        }
+        const Application* application = applicationOf(watch, sender);
+        if (application == nullptr) {
+            continue;
+        }
+        if (watch.frames.activated(frame, application->pid, nowNanos())) {
+            out.activated.push_back(runningApplication(*application));
+        }
+    }
+    out.ended = !dbus_connection_get_is_connected(bus);
+    return out;
+}
+
+} // namespace xdesk::wayland
