@@ -6,6 +6,9 @@
 LAYOUT is a JSON object that describes the application's windows and their state:
 
     {"app_id": "org.example.Pad",            optional; sets _GTK_APPLICATION_ID (start only)
+     "program": "notes",                     optional; the program name GLib and GTK give out,
+                                             the application's name on the accessibility bus
+                                             and its Wayland app id (start only)
      "windows": [
        {"name": "main",                      how the protocol names the window
         "title": "Notes",                    default: the name
@@ -60,7 +63,7 @@ gi.require_version("Gtk", "3.0")
 from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
 
 WIDGETS = ("entry", "text", "password", "spin", "button")
-SPEC_KEYS = {"op", "app_id", "windows", "active"}
+SPEC_KEYS = {"op", "app_id", "program", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
 STATE_KEYS = {"entry": {"text", "selection"}, "text": {"text", "selection"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
@@ -375,6 +378,8 @@ def main():
     except ValueError as error:
         write({"event": "failed", "error": str(error)})
         return 2
+    if isinstance(layout.get("program"), str):
+        GLib.set_prgname(layout["program"])
     if Gdk.Display.get_default() is None:
         write({"event": "failed", "error": "cannot open the display"})
         return 1

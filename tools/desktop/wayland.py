@@ -62,8 +62,10 @@ class Keyboard:
     """The desktop's keyboard process, driven line by line."""
 
     def __init__(self, owner, args):
-        self.process = owner.spawn(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                   stderr=owner._log("keyboard"))
+        with owner._log("keyboard") as log:
+            self.process = owner.spawn(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=log)
+        owner._procs["keyboard"] = self.process  # ended and reaped with the desktop
         line = self._line(START_TIMEOUT, "the keyboard's ready line")
         if line != "ready":
             raise DesktopError(f"the keyboard did not start: {line!r}")
@@ -78,6 +80,13 @@ class Keyboard:
         answer = self._line(COMMAND_TIMEOUT, f"the keyboard's answer to {verb} {code}")
         if answer != "ok":
             raise DesktopError(f"the keyboard refused {verb} {code}: {answer!r}")
+
+    def close(self):
+        for pipe in (self.process.stdin, self.process.stdout):
+            try:
+                pipe.close()
+            except BrokenPipeError:
+                pass
 
     def press(self, code):
         self._send("press", code)
@@ -220,6 +229,12 @@ class WaylandDesktop(desktop.Desktop):
                                           env=self.env, stdin=subprocess.DEVNULL,
                                           capture_output=True).returncode == 0,
                    START_TIMEOUT, "Xwayland admitting this user")
+
+    def stop(self):
+        super().stop()
+        if self.keyboard is not None:
+            self.keyboard.close()
+            self.keyboard = None
 
     def end_display(self):
         raise NotImplementedError("a Wayland desktop ends with its compositor: use stop()")

@@ -33,11 +33,12 @@ void FrameActivations::start(const Frame& frame, pid_t pid) {
     active.assign(1, {frame, pid});
     announced = pid;
     noneActiveSince.reset();
+    lastDeactivated.reset();
 }
 
 std::optional<pid_t> FrameActivations::activated(const Frame& frame, pid_t pid, int64_t nowNanos) {
-    const bool cameBack =
-        noneActiveSince && active.empty() && nowNanos - *noneActiveSince >= switchGraceNanos;
+    const bool cameBack = noneActiveSince && active.empty() &&
+                          (lastDeactivated == frame || nowNanos - *noneActiveSince >= switchGraceNanos);
     const auto known = std::find_if(active.begin(), active.end(),
                                     [&](const auto& entry) { return entry.first == frame; });
     if (known == active.end()) {
@@ -57,6 +58,7 @@ void FrameActivations::deactivated(const Frame& frame, int64_t nowNanos) {
                  active.end());
     if (active.empty() && !noneActiveSince) {
         noneActiveSince = nowNanos;
+        lastDeactivated = frame;
     }
 }
 
