@@ -1,8 +1,9 @@
 // Accessibility on the Linux desktop: AXUIElement and its attributes over AT-SPI (libatspi), and
 // the application's activation over EWMH. docs/linux-desktop.md has the mapping as a table.
 #include "objects.h"
-#include "rules.h"
+#include "roles.h"
 #include "session.h"
+#include "text_offsets.h"
 #include "x11.h"
 
 #include <atspi/atspi.h>
