@@ -7,7 +7,7 @@
 // (frontmost.h).
 #pragma once
 
-#include "rules.h"
+#include "posted_keys.h"
 #include "wayland_rules.h"
 
 #include <optional>

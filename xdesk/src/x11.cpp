@@ -1,5 +1,6 @@
 #include "x11.h"
 
+#include "application_identity.h"
 #include "session_type.h"
 #include "wayland_session.h"
 
