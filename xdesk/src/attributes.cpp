@@ -4,7 +4,9 @@
 // made from a pid, or an accessible.
 #include "accessible.h"
 #include "focus.h"
+#include "session_type.h"
 #include "value_selection.h"
+#include "wayland_session.h"
 #include "x11.h"
 
 #include <string>
@@ -222,7 +224,10 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
         if (value != kCFBooleanTrue) {
             return kAXErrorIllegalArgument; // a window manager can raise, not lower to order
         }
-        return x11::requestActivation(*pid) ? kAXErrorSuccess : kAXErrorCannotComplete;
+        const bool requested = sessionType() == SessionType::wayland
+                                   ? wayland::requestActivation(*pid)
+                                   : x11::requestActivation(*pid);
+        return requested ? kAXErrorSuccess : kAXErrorCannotComplete;
     }
     if (object->kind != ElementObject::Kind::accessible) {
         return kAXErrorAttributeUnsupported;

@@ -1,5 +1,7 @@
 #include "focus.h"
 
+#include "session_type.h"
+#include "wayland_session.h"
 #include "x11.h"
 
 #include <algorithm>
@@ -150,7 +152,8 @@ AXError copyFocusIn(const std::vector<AccessiblePtr>& candidates, CFTypeRef* val
 }
 
 AXError copySystemWideFocus(CFTypeRef* value) {
-    const x11::ActiveWindow active = x11::activeWindow();
+    const x11::ActiveWindow active =
+        sessionType() == SessionType::wayland ? wayland::activeWindow() : x11::activeWindow();
     if (active.managed && !active.pid) {
         return kAXErrorNoValue; // no active window, or one that no process owns
     }

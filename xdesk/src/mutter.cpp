@@ -104,21 +104,21 @@ const std::optional<std::string>& session(Remote& state) {
         return state.session;
     }
     state.sessionFailed = true;
-    MessagePtr created = call(state.bus.get(),
-                              MessagePtr(dbus_message_new_method_call(
-                                  service, "/org/gnome/Mutter/RemoteDesktop", service,
-                                  "CreateSession")));
+    MessagePtr created =
+        call(state.bus.get(),
+             MessagePtr(dbus_message_new_method_call(service, "/org/gnome/Mutter/RemoteDesktop",
+                                                     service, "CreateSession")));
     const char* path = nullptr;
-    if (created == nullptr || !dbus_message_get_args(created.get(), nullptr,
-                                                     DBUS_TYPE_OBJECT_PATH, &path,
-                                                     DBUS_TYPE_INVALID) ||
+    if (created == nullptr ||
+        !dbus_message_get_args(created.get(), nullptr, DBUS_TYPE_OBJECT_PATH, &path,
+                               DBUS_TYPE_INVALID) ||
         path == nullptr) {
         return state.session;
     }
     const std::string sessionPath = path;
-    MessagePtr started = call(state.bus.get(),
-                              MessagePtr(dbus_message_new_method_call(
-                                  service, sessionPath.c_str(), sessionInterface, "Start")));
+    MessagePtr started =
+        call(state.bus.get(), MessagePtr(dbus_message_new_method_call(service, sessionPath.c_str(),
+                                                                      sessionInterface, "Start")));
     if (started == nullptr) {
         return state.session;
     }

@@ -156,8 +156,8 @@ void toplevelClosed(void* data, zwlr_foreign_toplevel_handle_v1*) {
 }
 void toplevelParent(void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {}
 const zwlr_foreign_toplevel_handle_v1_listener toplevelListener = {
-    &toplevelTitle, &toplevelAppId,  &toplevelOutput, &toplevelOutput,
-    &toplevelState, &toplevelDone, &toplevelClosed, &toplevelParent};
+    &toplevelTitle, &toplevelAppId, &toplevelOutput, &toplevelOutput,
+    &toplevelState, &toplevelDone,  &toplevelClosed, &toplevelParent};
 
 void toplevelCreated(void* data, zwlr_foreign_toplevel_manager_v1*,
                      zwlr_foreign_toplevel_handle_v1* handle) {
@@ -169,7 +169,7 @@ void toplevelCreated(void* data, zwlr_foreign_toplevel_manager_v1*,
 }
 void managerFinished(void*, zwlr_foreign_toplevel_manager_v1*) {}
 const zwlr_foreign_toplevel_manager_v1_listener managerListener = {&toplevelCreated,
-                                                                    &managerFinished};
+                                                                   &managerFinished};
 
 // ---- Globals ---------------------------------------------------------------------------------
 
@@ -392,9 +392,9 @@ bool postKey(unsigned key, bool down, const std::vector<Modifier>& modifiers) {
     if (down) {
         for (Modifier modifier : modifiers) {
             const std::optional<unsigned> modifierKey = keyForKeysym(keysymOf(modifier));
-            if (!modifierKey || std::find(c.modifiersPressedByUs.begin(),
-                                          c.modifiersPressedByUs.end(),
-                                          *modifierKey) != c.modifiersPressedByUs.end()) {
+            if (!modifierKey ||
+                std::find(c.modifiersPressedByUs.begin(), c.modifiersPressedByUs.end(),
+                          *modifierKey) != c.modifiersPressedByUs.end()) {
                 continue;
             }
             sent = sendKey(c, *modifierKey, true) && sent;

@@ -37,8 +37,9 @@ void FrameActivations::start(const Frame& frame, pid_t pid) {
 }
 
 std::optional<pid_t> FrameActivations::activated(const Frame& frame, pid_t pid, int64_t nowNanos) {
-    const bool cameBack = noneActiveSince && active.empty() &&
-                          (lastDeactivated == frame || nowNanos - *noneActiveSince >= switchGraceNanos);
+    const bool cameBack =
+        noneActiveSince && active.empty() &&
+        (lastDeactivated == frame || nowNanos - *noneActiveSince >= switchGraceNanos);
     const auto known = std::find_if(active.begin(), active.end(),
                                     [&](const auto& entry) { return entry.first == frame; });
     if (known == active.end()) {

@@ -1,5 +1,7 @@
 #include "wayland_session.h"
 
+#include "accessible.h"
+#include "focus.h"
 #include "session.h"
 #include "wayland.h"
 #include "wayland_rules.h"
@@ -12,7 +14,6 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,54 +24,6 @@ namespace xdesk::wayland {
 
 namespace {
 
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using AccessiblePtr = std::unique_ptr<AtspiAccessible, GObjectUnref>;
-using StateSetPtr = std::unique_ptr<AtspiStateSet, GObjectUnref>;
-struct GFree {
-    void operator()(gpointer memory) const { g_free(memory); }
-};
-using GText = std::unique_ptr<gchar, GFree>;
-
-// One call to `accessible`'s application, bounded by the session's call timeout; false when it
-// failed, timed out, or the application has stopped answering before.
-template <class Call> bool ask(AtspiAccessible* accessible, Call&& call) {
-    const std::optional<BusCall> started = beginCall(accessible);
-    if (!started) {
-        return false;
-    }
-    GError* error = nullptr;
-    std::forward<Call>(call)(&error);
-    return endCall(*started, error) == kAXErrorSuccess;
-}
-
-std::vector<AccessiblePtr> childrenOf(AtspiAccessible* accessible) {
-    std::vector<AccessiblePtr> children;
-    gint count = 0;
-    if (!ask(accessible,
-             [&](GError** error) { count = atspi_accessible_get_child_count(accessible, error); })) {
-        return children;
-    }
-    for (gint index = 0; index < count; ++index) {
-        AccessiblePtr child;
-        if (!ask(accessible, [&](GError** error) {
-                child.reset(atspi_accessible_get_child_at_index(accessible, index, error));
-            })) {
-            break;
-        }
-        if (child != nullptr) {
-            children.push_back(std::move(child));
-        }
-    }
-    return children;
-}
-
-std::map<std::string, pid_t>& pidsByBusName() {
-    static std::map<std::string, pid_t> known;
-    return known;
-}
-
 std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
     const AtspiObject* object = ATSPI_OBJECT(accessible);
     if (object->app == nullptr || object->app->bus_name == nullptr) {
@@ -79,44 +32,35 @@ std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
     return std::string(object->app->bus_name);
 }
 
-std::optional<pid_t> pidOf(AtspiAccessible* application) {
-    const std::optional<std::string> busName = busNameOf(application);
-    if (!busName) {
-        return std::nullopt;
-    }
-    if (auto known = pidsByBusName().find(*busName); known != pidsByBusName().end()) {
-        return known->second;
-    }
-    guint read = 0;
-    if (!ask(application, [&](GError** error) {
-            read = atspi_accessible_get_process_id(application, error);
-        }) ||
-        read == 0 || read > INT_MAX) {
-        return std::nullopt;
-    }
-    pidsByBusName().emplace(*busName, static_cast<pid_t>(read));
-    return static_cast<pid_t>(read);
-}
-
 std::optional<std::string> nameOf(AtspiAccessible* accessible) {
     GText name;
-    if (!ask(accessible,
-             [&](GError** error) { name.reset(atspi_accessible_get_name(accessible, error)); }) ||
+    if (callApplication(accessible,
+                        [&](GError** error) {
+                            name.reset(atspi_accessible_get_name(accessible, error));
+                        }) != kAXErrorSuccess ||
         name == nullptr) {
         return std::nullopt;
     }
     return std::string(name.get());
 }
 
-// The applications on the bus, each read afresh: libatspi keeps what it has read and updates it
-// only from events, which a tool without a GLib main loop never takes in.
+std::vector<AccessiblePtr> childrenOf(AtspiAccessible* accessible) {
+    std::vector<AccessiblePtr> children;
+    static_cast<void>(xdesk::childrenOf(accessible, &children));
+    return children;
+}
+
+// The applications on the bus with their windows read afresh: libatspi keeps what it has read
+// and updates it only from events, which a tool without a GLib main loop never takes in, so the
+// ACTIVE state that it remembers may be long gone.
 std::vector<AccessiblePtr> applications() {
     const AccessiblePtr desktop(atspi_get_desktop(0));
-    if (desktop == nullptr) {
-        return {};
+    if (desktop != nullptr) {
+        atspi_accessible_clear_cache(desktop.get());
     }
-    atspi_accessible_clear_cache(desktop.get());
-    return childrenOf(desktop.get());
+    std::vector<AccessiblePtr> found;
+    static_cast<void>(xdesk::applications(std::nullopt, &found));
+    return found;
 }
 
 struct ActiveFrame {
@@ -133,17 +77,15 @@ std::vector<ActiveFrame> activeFrames() {
     for (const AccessiblePtr& application : applications()) {
         for (const AccessiblePtr& frame : childrenOf(application.get())) {
             StateSetPtr states;
-            if (!ask(frame.get(), [&](GError**) {
-                    states.reset(atspi_accessible_get_state_set(frame.get()));
-                }) ||
-                states == nullptr || !atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE)) {
+            if (statesOf(frame.get(), &states) != kAXErrorSuccess ||
+                !hasState(states, ATSPI_STATE_ACTIVE)) {
                 continue;
             }
-            const std::optional<pid_t> pid = pidOf(application.get());
+            pid_t pid = 0;
             const std::optional<std::string> busName = busNameOf(frame.get());
             const char* path = ATSPI_OBJECT(frame.get())->path;
-            if (pid && busName && path != nullptr) {
-                found.push_back({*pid, {*busName, path}});
+            if (pidOf(application.get(), &pid) == kAXErrorSuccess && busName && path != nullptr) {
+                found.push_back({pid, {*busName, path}});
             }
         }
     }
@@ -191,13 +133,21 @@ std::optional<pid_t> frontmostApplicationPid() {
     return front;
 }
 
+x11::ActiveWindow activeWindow() {
+    x11::ActiveWindow active;
+    active.managed = true;
+    active.pid = frontmostApplicationPid();
+    return active;
+}
+
 bool requestActivation(pid_t pid) {
     if (!accessibilityReady()) {
         return false;
     }
     WantedWindow wanted;
     for (const AccessiblePtr& application : applications()) {
-        if (pidOf(application.get()) != pid) {
+        pid_t owner = 0;
+        if (pidOf(application.get(), &owner) != kAXErrorSuccess || owner != pid) {
             continue;
         }
         if (std::optional<std::string> name = nameOf(application.get()); name && !name->empty()) {
@@ -300,17 +250,16 @@ bool addMatch(DBusConnection* bus, const char* rule) {
 }
 
 std::optional<pid_t> busPid(DBusConnection* bus, const char* busName) {
-    MessagePtr message(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                    DBUS_INTERFACE_DBUS,
-                                                    "GetConnectionUnixProcessID"));
-    if (message == nullptr || !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &busName,
-                                                        DBUS_TYPE_INVALID)) {
+    MessagePtr message(dbus_message_new_method_call(
+        DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetConnectionUnixProcessID"));
+    if (message == nullptr ||
+        !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &busName, DBUS_TYPE_INVALID)) {
         return std::nullopt;
     }
     MessagePtr reply = call(bus, std::move(message));
     dbus_uint32_t pid = 0;
-    if (reply == nullptr || !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &pid,
-                                                   DBUS_TYPE_INVALID) ||
+    if (reply == nullptr ||
+        !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &pid, DBUS_TYPE_INVALID) ||
         pid == 0 || pid > INT_MAX) {
         return std::nullopt;
     }
@@ -352,9 +301,9 @@ const Application* applicationOf(ActivationWatch& watch, const char* busName) {
         if (!pid) {
             return nullptr; // gone already
         }
-        known =
-            watch.applications.emplace(busName, Application{*pid, rootName(watch.bus.get(), busName)})
-                .first;
+        known = watch.applications
+                    .emplace(busName, Application{*pid, rootName(watch.bus.get(), busName)})
+                    .first;
     }
     return &known->second;
 }

@@ -5,6 +5,8 @@
 // go through the compositor where it offers a way (wayland.h).
 #pragma once
 
+#include "x11.h"
+
 #include <xdesk/desktop.h>
 
 #include <sys/types.h>
@@ -17,6 +19,11 @@ namespace xdesk::wayland {
 // accessibility bus has one (the window in front is not on the bus, or there is none) and when
 // two processes say so (one of them has stopped answering for its state): no guess is made.
 [[nodiscard]] std::optional<pid_t> frontmostApplicationPid();
+
+// The same, as the X11 side describes the active window (x11::activeWindow), for the search of
+// the desktop's focus: the session always says which window is active, and a window of a process
+// that is not on the bus is no window the tools can act on.
+[[nodiscard]] x11::ActiveWindow activeWindow();
 
 // Asks the compositor to activate a window of `pid`, found in its list by the titles of the
 // application's frames and its names (wayland::activateWindow). False when no request went out:

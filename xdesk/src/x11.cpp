@@ -198,12 +198,6 @@ std::optional<std::string> rootTextProperty(const char* name) {
 
 ActiveWindow activeWindow() {
     ActiveWindow active;
-    if (sessionType() == SessionType::wayland) {
-        // Xwayland knows only its own windows: the accessibility bus knows every window's focus.
-        active.managed = true;
-        active.pid = wayland::frontmostApplicationPid();
-        return active;
-    }
     Display* x = display();
     if (x == nullptr) {
         return active;
@@ -224,9 +218,6 @@ ActiveWindow activeWindow() {
 }
 
 bool requestActivation(pid_t pid) {
-    if (sessionType() == SessionType::wayland) {
-        return wayland::requestActivation(pid);
-    }
     Display* x = display();
     if (x == nullptr) {
         return false;
@@ -417,6 +408,9 @@ Activations takeActivations() {
 }
 
 std::optional<pid_t> frontmostApplicationPid() {
+    if (sessionType() == SessionType::wayland) {
+        return wayland::frontmostApplicationPid();
+    }
     const x11::ActiveWindow active = x11::activeWindow();
     if (active.windowWithoutPid) {
         return -1; // an application without a pid, as NSRunningApplication reports one

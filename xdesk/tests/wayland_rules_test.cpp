@@ -21,12 +21,9 @@ using xdesk::wayland::WantedWindow;
 // A toplevel that the compositor lists for another process must never be chosen when it cannot
 // be told apart from the target's: activating it would paste into the wrong application.
 TEST(ToplevelMatch, ActivatesOnlyAWindowThatNothingElseLooksLike) {
-    const std::vector<Toplevel> listed = {{"Notes", "notes"},
-                                          {"Untitled", "gedit"},
-                                          {"Untitled", "gedit"},
-                                          {"Untitled", "mousepad"},
-                                          {"Report", "writer"},
-                                          {"Report", "org.example.Writer"}};
+    const std::vector<Toplevel> listed = {{"Notes", "notes"},    {"Untitled", "gedit"},
+                                          {"Untitled", "gedit"}, {"Untitled", "mousepad"},
+                                          {"Report", "writer"},  {"Report", "org.example.Writer"}};
     const struct {
         const char* what;
         WantedWindow wanted;
@@ -42,8 +39,10 @@ TEST(ToplevelMatch, ActivatesOnlyAWindowThatNothingElseLooksLike) {
         {"two with the same app id", {{"Untitled"}, {"gedit"}}, MatchKind::ambiguous, 0},
         {"same title, unknown app id", {{"Untitled"}, {"kwrite"}}, MatchKind::ambiguous, 0},
         {"any of the app's names", {{"Report"}, {"soffice.bin", "writer"}}, MatchKind::one, 4},
-        {"an ambiguous title, then a clear one", {{"Untitled", "Notes"}, {"gedit"}},
-         MatchKind::one, 0},
+        {"an ambiguous title, then a clear one",
+         {{"Untitled", "Notes"}, {"gedit"}},
+         MatchKind::one,
+         0},
         {"the first clear title wins", {{"Notes", "Report"}, {"writer"}}, MatchKind::one, 0},
         {"ambiguous, then none", {{"Untitled", "Sketch"}, {}}, MatchKind::ambiguous, 0},
     };
@@ -96,11 +95,14 @@ TEST(FrameActivations, AnnouncesEachApplicationOnceAndAgainAfterAWindowOffTheBus
         {"old window's deactivation first",
          {{false, notesMain, notes, 0, none}, {true, sketch, sketchPid, 1 * ms, sketchPid}}},
         {"new window's activation first",
-         {{true, sketch, sketchPid, 0, sketchPid}, {false, notesMain, notes, 1 * ms, none},
+         {{true, sketch, sketchPid, 0, sketchPid},
+          {false, notesMain, notes, 1 * ms, none},
           {true, notesMain, notes, 400 * ms, notes}}},
         {"windows of one application, deactivation first",
-         {{false, notesMain, notes, 0, none}, {true, notesPalette, notes, 1 * ms, none},
-          {false, notesPalette, notes, 300 * ms, none}, {true, notesMain, notes, 301 * ms, none}}},
+         {{false, notesMain, notes, 0, none},
+          {true, notesPalette, notes, 1 * ms, none},
+          {false, notesPalette, notes, 300 * ms, none},
+          {true, notesMain, notes, 301 * ms, none}}},
         {"windows of one application, activation first",
          {{true, notesPalette, notes, 0, none}, {false, notesMain, notes, 1 * ms, none}}},
         {"back from a window off the bus, however fast",
@@ -111,8 +113,10 @@ TEST(FrameActivations, AnnouncesEachApplicationOnceAndAgainAfterAWindowOffTheBus
           {false, notesPalette, notes, 10 * switchGraceNanos, none},
           {true, notesMain, notes, 11 * switchGraceNanos, notes}}},
         {"off the bus, then another application",
-         {{false, notesMain, notes, 0, none}, {true, sketch, sketchPid, 500 * ms, sketchPid},
-          {false, sketch, sketchPid, 600 * ms, none}, {true, notesMain, notes, 601 * ms, notes}}},
+         {{false, notesMain, notes, 0, none},
+          {true, sketch, sketchPid, 500 * ms, sketchPid},
+          {false, sketch, sketchPid, 600 * ms, none},
+          {true, notesMain, notes, 601 * ms, notes}}},
         {"a repeated activation",
          {{true, notesMain, notes, 0, none}, {true, notesMain, notes, 1 * ms, none}}},
         {"a deactivation of a frame never seen",
