@@ -13,6 +13,11 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
 # The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
 # pkg-config file names XInput too).
 packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
+# Wayland sessions: the platform's client libraries (wayland-scanner is in libwayland-dev), and
+# the headless compositors of the Wayland desktop tests, with Xwayland and xhost for their X
+# windows. mutter pulls in much of GNOME with its recommendations: those are left out.
+packages+=(libwayland-dev libxkbcommon-dev sway xwayland x11-xserver-utils)
+lean_packages=(mutter)
 # The manual-page lint, the Debian package's dependencies (dpkg-shlibdeps), and the host
 # examples' tests: the clipboard for fast paste, keys for gripwell.
 packages+=(mandoc dpkg-dev xclip xdotool)
@@ -26,12 +31,23 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$package")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
+lean_missing=()
+for package in "${lean_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    lean_missing+=("$package")
+done
+if [ $((${#missing[@]} + ${#lean_missing[@]})) -gt 0 ]; then
+  echo "installing: ${missing[*]} ${lean_missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  if [ ${#missing[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+  if [ ${#lean_missing[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+      "${lean_missing[@]}" >/dev/null
+  fi
 fi
 # The npm packages that package.json locks: the TypeScript compiler for the Node host example and
 # the GitHub workflow validator.
