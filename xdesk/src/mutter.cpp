@@ -133,6 +133,10 @@ bool remoteDesktopOffered() {
     return remote().offered;
 }
 
+bool startSession() {
+    return session(remote()).has_value();
+}
+
 bool notifyKeysym(unsigned long keysym, bool pressed) {
     Remote& state = remote();
     const std::optional<std::string>& path = session(state);

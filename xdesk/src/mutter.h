@@ -10,9 +10,13 @@ namespace xdesk::mutter {
 // starting anything.
 [[nodiscard]] bool remoteDesktopOffered();
 
-// Presses or releases the key that types `keysym` in the session's keymap, through a remote
-// desktop session made (and started) at the first call. Returns once mutter has answered; false
-// when the service refused or did not answer in time.
+// Makes and starts the remote desktop session of this process, once; whether it runs. Asked
+// before any keyboard event is made, so that a service that refuses is known before a key is due.
+[[nodiscard]] bool startSession();
+
+// Presses or releases the key that types `keysym` in the session's keymap, through the session
+// of startSession. Returns once mutter has answered; false when there is no session, or mutter
+// refused or did not answer in time.
 bool notifyKeysym(unsigned long keysym, bool pressed);
 
 } // namespace xdesk::mutter

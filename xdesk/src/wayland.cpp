@@ -275,7 +275,7 @@ Connection& keyboardConnection() {
     if (c.keyboard == Keyboard::undecided) {
         if (!failed(c) && makeVirtualKeyboard(c)) {
             c.keyboard = Keyboard::virtualKeyboard;
-        } else if (mutter::remoteDesktopOffered()) {
+        } else if (mutter::remoteDesktopOffered() && mutter::startSession()) {
             c.keyboard = Keyboard::mutter;
         } else {
             c.keyboard = Keyboard::none;
