@@ -9,6 +9,7 @@
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace xdesk::wayland {
@@ -193,12 +196,41 @@ struct Application {
     std::optional<std::string> name; // the accessible name of the application's root
 };
 
+// An application that has just joined the bus, whose frames are looked at a few times: a
+// toolkit's bridge sends only the events it has learnt that someone listens for, and it learns
+// that only after joining, so a window that takes the focus at once may never say so.
+struct Newcomer {
+    std::string busName;
+    int64_t dueNanos = 0;
+    std::size_t checksDone = 0;
+};
+
+// After joining: long enough for a window to be mapped and focused, short enough that a late
+// line is still the news of the moment.
+constexpr int64_t newcomerChecksNanos[] = {200'000'000, 600'000'000, 1'500'000'000};
+
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
 // The watch: a connection of its own to the accessibility bus, on which the applications' window
-// events arrive as signals.
+// events and the registry's news of applications joining arrive as signals, and a timer for the
+// looks at newcomers; the run loop waits on both through one epoll descriptor.
 struct ActivationWatch {
     ConnectionPtr bus;
+    Descriptor timer;
+    Descriptor waited;
     FrameActivations frames;
     std::map<std::string, Application> applications; // by bus name
+    std::vector<Newcomer> newcomers;
 };
 
 ActivationWatch& activationWatch() {
@@ -294,6 +326,120 @@ std::optional<std::string> rootName(DBusConnection* bus, const char* busName) {
     return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
 }
 
+// The frames of the application at `busName` that have the ACTIVE state, read from the
+// application itself.
+std::vector<std::string> activeFramePaths(DBusConnection* bus, const char* busName) {
+    std::vector<std::string> paths;
+    MessagePtr reply = call(
+        bus, MessagePtr(dbus_message_new_method_call(busName, "/org/a11y/atspi/accessible/root",
+                                                     "org.a11y.atspi.Accessible", "GetChildren")));
+    DBusMessageIter arguments;
+    DBusMessageIter children;
+    if (reply == nullptr || !dbus_message_iter_init(reply.get(), &arguments) ||
+        dbus_message_iter_get_arg_type(&arguments) != DBUS_TYPE_ARRAY) {
+        return paths;
+    }
+    std::vector<std::string> frames;
+    for (dbus_message_iter_recurse(&arguments, &children);
+         dbus_message_iter_get_arg_type(&children) == DBUS_TYPE_STRUCT;
+         dbus_message_iter_next(&children)) {
+        DBusMessageIter child;
+        dbus_message_iter_recurse(&children, &child);
+        dbus_message_iter_next(&child); // the bus name: the application's own
+        if (dbus_message_iter_get_arg_type(&child) == DBUS_TYPE_OBJECT_PATH) {
+            const char* path = nullptr;
+            dbus_message_iter_get_basic(&child, &path);
+            frames.emplace_back(path);
+        }
+    }
+    for (const std::string& frame : frames) {
+        MessagePtr states =
+            call(bus, MessagePtr(dbus_message_new_method_call(
+                          busName, frame.c_str(), "org.a11y.atspi.Accessible", "GetState")));
+        DBusMessageIter words;
+        if (states == nullptr || !dbus_message_iter_init(states.get(), &arguments) ||
+            dbus_message_iter_get_arg_type(&arguments) != DBUS_TYPE_ARRAY) {
+            continue;
+        }
+        dbus_message_iter_recurse(&arguments, &words);
+        dbus_uint32_t first = 0;
+        if (dbus_message_iter_get_arg_type(&words) == DBUS_TYPE_UINT32) {
+            dbus_message_iter_get_basic(&words, &first);
+        }
+        if ((first & (1u << ATSPI_STATE_ACTIVE)) != 0) {
+            paths.push_back(frame);
+        }
+    }
+    return paths;
+}
+
+// The application that the registry announces as joining, from its ChildrenChanged "add" on the
+// desktop; nothing for any other signal.
+std::optional<std::string> joiningApplication(DBusMessage* message) {
+    if (!dbus_message_is_signal(message, "org.a11y.atspi.Event.Object", "ChildrenChanged")) {
+        return std::nullopt;
+    }
+    DBusMessageIter arguments;
+    const char* kind = nullptr;
+    if (!dbus_message_iter_init(message, &arguments) ||
+        dbus_message_iter_get_arg_type(&arguments) != DBUS_TYPE_STRING) {
+        return std::nullopt;
+    }
+    dbus_message_iter_get_basic(&arguments, &kind);
+    if (kind == nullptr || std::string_view(kind).rfind("add", 0) != 0) {
+        return std::nullopt;
+    }
+    for (int skipped = 0; skipped < 3; ++skipped) { // the two integers, to the variant
+        if (!dbus_message_iter_next(&arguments)) {
+            return std::nullopt;
+        }
+    }
+    DBusMessageIter variant;
+    DBusMessageIter reference;
+    if (dbus_message_iter_get_arg_type(&arguments) != DBUS_TYPE_VARIANT) {
+        return std::nullopt;
+    }
+    dbus_message_iter_recurse(&arguments, &variant);
+    if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRUCT) {
+        return std::nullopt;
+    }
+    dbus_message_iter_recurse(&variant, &reference);
+    const char* busName = nullptr;
+    const char* path = nullptr;
+    if (dbus_message_iter_get_arg_type(&reference) != DBUS_TYPE_STRING) {
+        return std::nullopt;
+    }
+    dbus_message_iter_get_basic(&reference, &busName);
+    if (!dbus_message_iter_next(&reference) ||
+        dbus_message_iter_get_arg_type(&reference) != DBUS_TYPE_OBJECT_PATH) {
+        return std::nullopt;
+    }
+    dbus_message_iter_get_basic(&reference, &path);
+    // An application's root joins the desktop; an application's own windows coming and going say
+    // the same of other paths.
+    if (busName == nullptr || path == nullptr ||
+        std::string_view(path) != "/org/a11y/atspi/accessible/root") {
+        return std::nullopt;
+    }
+    return std::string(busName);
+}
+
+// Sets the timer to the first newcomer's look, or stops it.
+void armTimer(ActivationWatch& watch) {
+    itimerspec when{};
+    if (!watch.newcomers.empty()) {
+        int64_t due = watch.newcomers.front().dueNanos;
+        for (const Newcomer& newcomer : watch.newcomers) {
+            due = std::min(due, newcomer.dueNanos);
+        }
+        constexpr int64_t nanosPerSecond = 1'000'000'000;
+        due = std::max<int64_t>(due, 1); // zero would stop the timer
+        when.it_value.tv_sec = static_cast<time_t>(due / nanosPerSecond);
+        when.it_value.tv_nsec = static_cast<long>(due % nanosPerSecond);
+    }
+    timerfd_settime(watch.timer.fd, TFD_TIMER_ABSTIME, &when, nullptr);
+}
+
 const Application* applicationOf(ActivationWatch& watch, const char* busName) {
     auto known = watch.applications.find(busName);
     if (known == watch.applications.end()) {
@@ -353,7 +499,18 @@ std::optional<int> watchActivations() {
         return std::nullopt;
     }
     int descriptor = -1;
-    if (!dbus_connection_get_unix_fd(bus.get(), &descriptor)) {
+    if (!addMatch(bus.get(), "type='signal',interface='org.a11y.atspi.Event.Object',"
+                             "member='ChildrenChanged',path='/org/a11y/atspi/accessible/root'") ||
+        !dbus_connection_get_unix_fd(bus.get(), &descriptor)) {
+        return std::nullopt;
+    }
+    watch.timer.fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    watch.waited.fd = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event readable{};
+    readable.events = EPOLLIN;
+    if (watch.timer.fd < 0 || watch.waited.fd < 0 ||
+        epoll_ctl(watch.waited.fd, EPOLL_CTL_ADD, descriptor, &readable) != 0 ||
+        epoll_ctl(watch.waited.fd, EPOLL_CTL_ADD, watch.timer.fd, &readable) != 0) {
         return std::nullopt;
     }
     watch.bus = std::move(bus);
@@ -363,7 +520,7 @@ std::optional<int> watchActivations() {
     if (front.size() == 1) {
         watch.frames.start(front.front().frame, front.front().pid);
     }
-    return descriptor;
+    return watch.waited.fd;
 }
 
 Activations takeActivations() {
@@ -380,6 +537,10 @@ Activations takeActivations() {
         const MessagePtr message(dbus_connection_pop_message(bus));
         if (message == nullptr) {
             break;
+        }
+        if (std::optional<std::string> joined = joiningApplication(message.get())) {
+            watch.newcomers.push_back({std::move(*joined), nowNanos() + newcomerChecksNanos[0], 0});
+            continue;
         }
         const bool activate = dbus_message_is_signal(message.get(), windowEvents, "Activate");
         const bool deactivate = dbus_message_is_signal(message.get(), windowEvents, "Deactivate");
@@ -401,6 +562,32 @@ Activations takeActivations() {
             out.activated.push_back(runningApplication(*application));
         }
     }
+    uint64_t expirations = 0;
+    static_cast<void>(read(watch.timer.fd, &expirations, sizeof expirations));
+    const int64_t now = nowNanos();
+    std::vector<Newcomer> waiting;
+    for (Newcomer& newcomer : watch.newcomers) {
+        if (newcomer.dueNanos > now) {
+            waiting.push_back(std::move(newcomer));
+            continue;
+        }
+        const Application* application = applicationOf(watch, newcomer.busName.c_str());
+        if (application == nullptr) {
+            continue; // gone again
+        }
+        for (const std::string& path : activeFramePaths(bus, newcomer.busName.c_str())) {
+            if (watch.frames.activated({newcomer.busName, path}, application->pid, nowNanos())) {
+                out.activated.push_back(runningApplication(*application));
+            }
+        }
+        if (++newcomer.checksDone < std::size(newcomerChecksNanos)) {
+            newcomer.dueNanos += newcomerChecksNanos[newcomer.checksDone] -
+                                 newcomerChecksNanos[newcomer.checksDone - 1];
+            waiting.push_back(std::move(newcomer));
+        }
+    }
+    watch.newcomers = std::move(waiting);
+    armTimer(watch);
     out.ended = !dbus_connection_get_is_connected(bus);
     return out;
 }
