@@ -27,6 +27,7 @@ sys.path.insert(0, os.path.dirname(desktop.__file__))
 import wayland  # noqa: E402
 
 PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
+QUIET_APP = os.path.join(os.path.dirname(desktop.__file__), "quiet-app.py")
 RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
 
@@ -218,6 +219,19 @@ class Activations:
         self.assertEqual(vantor.unread(), b"")
 
 
+class QuietApplication:
+    """An application whose bridge never sends window events (tools/desktop/quiet-app.py)."""
+
+    def test_an_application_that_joins_with_an_active_window_and_says_nothing_is_announced(self):
+        self.start_app({"program": "notes", "windows": [window("Notes")]})
+        vantor = self.start_vantor()
+        quiet = desktop.LineProcess(self.desktop, ["/usr/bin/python3", QUIET_APP, "quiet",
+                                                   "Quiet"])
+        self.addCleanup(quiet.stop)
+        self.assertEqual(quiet.line(), "ready")
+        self.assertEqual(vantor.line(), f"APP:quiet|quiet|{quiet.pid}")
+
+
 class SwayDirect(DirectInsertion, WaylandCase):
     compositor = "sway"
 
@@ -234,7 +248,7 @@ class MutterXwayland(XwaylandFocus, WaylandCase):
     compositor = "mutter"
 
 
-class SwayActivations(Activations, WaylandCase):
+class SwayActivations(Activations, QuietApplication, WaylandCase):
     compositor = "sway"
     xwayland = True
 
