@@ -1,5 +1,6 @@
-// The workspace services on the Linux desktop: the window manager's active window stands for the
-// frontmost application; the clock and the sleeps are POSIX's.
+// The workspace services on the Linux desktop: the window manager's active window (in a Wayland
+// session, the ACTIVE frame on the accessibility bus) stands for the frontmost application; the
+// clock and the sleeps are POSIX's.
 #include "scribbet/workspace.h"
 
 #include <xdesk/desktop.h>

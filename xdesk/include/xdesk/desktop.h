@@ -12,7 +12,8 @@ namespace xdesk {
 
 // The frontmost application's process id: _NET_WM_PID of the window that the root window's
 // _NET_ACTIVE_WINDOW names. -1 when that window has no pid (as a Mac reports an application
-// without one); nothing when there is no active window or no display.
+// without one); nothing when there is no active window or no display. In a Wayland session: the
+// process of the application whose frame is ACTIVE on the accessibility bus, nothing when none.
 std::optional<pid_t> frontmostApplicationPid();
 
 // The properties of an NSRunningApplication, for an application of the desktop (UTF-8 texts,
@@ -25,7 +26,8 @@ struct RunningApplication {
 };
 
 // Application activations, as the window manager shows them: the root window's
-// _NET_ACTIVE_WINDOW names a window of another process than the last one did. Switching between
+// _NET_ACTIVE_WINDOW names a window of another process than the last one did. In a Wayland
+// session, as the accessibility bus shows them (xdesk/src/wayland_session.h). Switching between
 // windows of one application, a moment without an active window, and a window without a process
 // are no activation.
 //
