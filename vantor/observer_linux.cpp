@@ -1,9 +1,9 @@
 // The workspace observer on the Linux desktop: the window manager's active window stands for the
-// active application (in a Wayland session, the windows that the accessibility bus announces as
-// activated). The platform watches the root window's _NET_ACTIVE_WINDOW on an X
-// connection of its own; the main run loop waits on that connection as a CoreFoundation file
-// descriptor source, and each activation the platform reports goes to the handler, in order, on
-// the main thread.
+// active application. The platform watches the root window's _NET_ACTIVE_WINDOW on an X
+// connection of its own (in a Wayland session, the windows that the accessibility bus announces
+// as activated, on a bus connection of its own); the main run loop waits on its descriptor as a
+// CoreFoundation file descriptor source, and each activation the platform reports goes to the
+// handler, in order, on the main thread.
 #include "vantor/observer.h"
 
 #include <CoreFoundation/CoreFoundation.h>
