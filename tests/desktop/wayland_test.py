@@ -200,6 +200,8 @@ class XwaylandFocus:
 class Activations:
     """vantor on the accessibility bus's window events."""
 
+    xwayland = True
+
     def test_switches_between_native_applications(self):
         notes = self.start_app({"program": "notes", "windows": [window("Notes")]})
         vantor = self.start_vantor()
@@ -217,6 +219,16 @@ class Activations:
         self.focus(notes)
         self.assertEqual(vantor.line(), f"APP:notes|notes|{notes.pid}")
         self.assertEqual(vantor.unread(), b"")
+
+    def test_switches_between_native_and_xwayland_applications(self):
+        notes = self.start_app({"program": "notes", "windows": [window("Notes")]})
+        vantor = self.start_vantor()
+        sketch = self.start_app({"program": "sketch", "windows": [window("Sketch")]}, x11=True)
+        self.assertEqual(vantor.line(), f"APP:sketch|sketch|{sketch.pid}")
+        self.focus(notes)
+        self.assertEqual(vantor.line(), f"APP:notes|notes|{notes.pid}")
+        self.focus(sketch)
+        self.assertEqual(vantor.line(), f"APP:sketch|sketch|{sketch.pid}")
 
 
 class QuietApplication:
@@ -248,19 +260,8 @@ class MutterXwayland(XwaylandFocus, WaylandCase):
     compositor = "mutter"
 
 
-class SwayActivations(Activations, QuietApplication, WaylandCase):
+class SwayActivations(QuietApplication, Activations, WaylandCase):
     compositor = "sway"
-    xwayland = True
-
-    def test_switches_between_native_and_xwayland_applications(self):
-        notes = self.start_app({"program": "notes", "windows": [window("Notes")]})
-        vantor = self.start_vantor()
-        sketch = self.start_app({"program": "sketch", "windows": [window("Sketch")]}, x11=True)
-        self.assertEqual(vantor.line(), f"APP:sketch|sketch|{sketch.pid}")
-        self.focus(notes)
-        self.assertEqual(vantor.line(), f"APP:notes|notes|{notes.pid}")
-        self.focus(sketch)
-        self.assertEqual(vantor.line(), f"APP:sketch|sketch|{sketch.pid}")
 
 
 class MutterActivations(Activations, WaylandCase):
