@@ -34,8 +34,8 @@ namespace xdesk::wayland {
 // Application activations as the accessibility bus shows them: window:activate and
 // window:deactivate of the applications' frames (wayland_rules.h says which make an
 // activation), and the frames of each application that joins the bus, looked at a few times
-// after it joins. As xdesk::watchActivations: a descriptor to wait on, nothing when the bus does not
-// answer; then takeActivations as xdesk::takeActivations.
+// after it joins. As xdesk::watchActivations: a descriptor to wait on, nothing when the bus does
+// not answer; then takeActivations as xdesk::takeActivations.
 std::optional<int> watchActivations();
 Activations takeActivations();
 
