@@ -101,10 +101,15 @@ def _read_line(fd, timeout, what):
 
 
 class Desktop:
-    """One virtual desktop. Use as a context manager, or call start() and stop()."""
+    """One virtual desktop. Use as a context manager, or call start() and stop().
 
-    def __init__(self, accessibility=True, screen="1280x800x24"):
+    `assistive` turns the desktop's accessibility on (org.a11y.Status IsEnabled true), as a
+    desktop does while an assistive technology runs: some applications (Firefox, Chromium) join
+    the accessibility bus only then."""
+
+    def __init__(self, accessibility=True, screen="1280x800x24", assistive=False):
         self.accessibility = accessibility
+        self.assistive = assistive
         self.screen = screen
         self.display = None  # ":N"
         self.bus_address = None
@@ -248,7 +253,8 @@ class Desktop:
 
     def _start_accessibility_bus(self):
         self._start("at-spi-bus-launcher",
-                    ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=self.env)
+                    ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately",
+                     f"--a11y={int(self.assistive)}"], env=self.env)
         address = wait_until(
             lambda: self._alive("at-spi-bus-launcher") and self._dbus_call(
                 "--session", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"),
