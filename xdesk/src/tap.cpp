@@ -5,11 +5,11 @@
 // window has the focus and whatever client has grabbed the keyboard (XInput 2.1 and later),
 // without holding the key back: on Linux a tap only listens, and what its callback returns can
 // change nothing. The run loop waits on the connection; each raw event becomes the CGEvent that
-// a Mac would deliver (rules.h: tapEventFor) and goes to the callback when its type is among the
-// events of interest.
+// a Mac would deliver (tapped_keys.h: tapEventFor) and goes to the callback when its type is among
+// the events of interest.
 #include "events.h"
-#include "rules.h"
 #include "runloop.h"
+#include "tapped_keys.h"
 #include "x11.h"
 
 #include <X11/XKBlib.h>
