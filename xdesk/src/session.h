@@ -1,14 +1,15 @@
-// The accessibility session of the process: the test for the accessibility bus, libatspi set up
-// on that bus, and the bookkeeping that keeps a call to an unresponsive application from
-// blocking the tool more than once.
+// The accessibility session of the process: the test for the accessibility bus, the connection to
+// that bus that every call to an application goes through, and the bookkeeping that keeps a call
+// to an unresponsive application from blocking the tool more than once.
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
 
-#include <atspi/atspi.h>
+#include <dbus/dbus.h>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace xdesk {
 
@@ -26,25 +27,26 @@ void silenceLibraryLogging();
 // trust (gripwell, for days) is then not on the bus at all.
 bool accessibilityBusAnswers();
 
-// Whether libatspi is ready for use: the bus answers and libatspi has been initialised on it (by
-// the first call). No libatspi function may be called before this has returned true: without a
-// bus libatspi reports on standard error and aborts.
+// Whether the process is connected to the accessibility bus: the bus answers and the connection
+// that calls to applications use has been opened and greeted (by the first call).
 bool accessibilityReady();
 
-// One call, or a short run of calls, to another application through the bus.
+// That connection, once accessibilityReady() has returned true; it lives as long as the process.
+DBusConnection* accessibilityBus();
+
+// One call to another application through the bus.
 struct BusCall {
-    AtspiAccessible* accessible = nullptr;
+    std::string bus; // the application's bus name
     int64_t startedNanos = 0;
 };
 
-// Starts a call to `accessible`'s application; nothing when that application has already run out
+// Starts a call to the application at `bus`; nothing when that application has already run out
 // of time once in this process: another call would only wait again.
-std::optional<BusCall> beginCall(AtspiAccessible* accessible);
+std::optional<BusCall> beginCall(const std::string& bus);
 
-// kAXErrorSuccess when the call reported no error and came back in time; otherwise
+// kAXErrorSuccess when the call came back in time without an error; otherwise
 // kAXErrorCannotComplete, and a call that took the whole timeout marks the application as not
-// answering (libatspi answers some timed-out calls with an empty result and no error). Takes and
-// frees `error`, which may be NULL.
-AXError endCall(const BusCall& call, GError* error);
+// answering.
+AXError endCall(const BusCall& call, bool failed);
 
 } // namespace xdesk
