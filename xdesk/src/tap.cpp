@@ -8,9 +8,10 @@
 // a Mac would deliver (tapped_keys.h: tapEventFor) and goes to the callback when its type is among
 // the events of interest.
 #include "events.h"
-#include "runloop.h"
 #include "tapped_keys.h"
 #include "x11.h"
+
+#include <cfcore/runloop.h>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -21,7 +22,7 @@
 namespace xdesk {
 namespace {
 
-struct TapObject : PortObject {
+struct TapObject : cfcore::PortObject {
     Display* display = nullptr;
     bool lost = false;
     int xinputOpcode = 0;
