@@ -169,6 +169,16 @@ class GripwellStartUpTest(GripwellTestCase):
         self.assertEqual(gripwell.wait(), 2)
 
 
+class GripwellRefusedByTheDisplayTest(GripwellTestCase):
+    cookie = True
+
+    def test_a_refused_display_gives_event_tap_failed_and_nothing_on_standard_error(self):
+        gripwell = self.start_tool("option", env=self.env_without_cookie(),
+                                   first_line="error:event_tap_failed")
+        self.assertIsNone(gripwell.line())
+        self.assertEqual(gripwell.wait(), 2)
+
+
 class GripwellWithoutAccessibilityBusTest(GripwellTestCase):
     accessibility = False
 

@@ -35,9 +35,10 @@ class DesktopTestCase(unittest.TestCase):
     """A fresh desktop for every test, ended with everything on it after the test."""
 
     accessibility = True
+    cookie = False  # the X server lets in only clients with the desktop's cookie
 
     def setUp(self):
-        self.desktop = desktop.Desktop(accessibility=self.accessibility)
+        self.desktop = desktop.Desktop(accessibility=self.accessibility, cookie=self.cookie)
         self.desktop.start()
         self.addCleanup(self.desktop.stop)
 
@@ -64,7 +65,7 @@ class DesktopTestCase(unittest.TestCase):
         self.addCleanup(process.kill)
         return process.pid
 
-    def scribbet(self, pid, text=None):
+    def scribbet(self, pid, text=None, env=None):
         """Runs scribbet PID FILE with FILE holding text (UTF-8), or scribbet PID --fast-paste
         when text is None. Returns the standard output and the seconds it took."""
         arguments = [scribbet_path, str(pid)]
@@ -77,7 +78,7 @@ class DesktopTestCase(unittest.TestCase):
                 out.write(text.encode())
             arguments.append(path)
         start = time.monotonic()
-        result = subprocess.run(arguments, env=self.desktop.env, stdin=subprocess.DEVNULL,
+        result = subprocess.run(arguments, env=env or self.desktop.env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=RUN_TIMEOUT)
         elapsed = time.monotonic() - start
         self.assertEqual(result.stderr, b"", "nothing on standard error")
@@ -237,6 +238,22 @@ class ScribbetDesktopTest(ScribbetTestCase):
         self.assertGreaterEqual(elapsed, ACTIVATION_DEADLINE)
         self.assertWidget(front, "entry", "beta", [4, 4])
         self.assertWidget(target, "entry", "", [0, 0])
+
+
+class ScribbetRefusedByTheDisplayTest(ScribbetTestCase):
+    cookie = True
+
+    def test_a_refused_display_is_as_none_and_nothing_goes_to_standard_error(self):
+        # Without a display there is no active window, no frontmost application and no
+        # keystroke; scribbet() checks that standard error stays empty.
+        env = dict(self.desktop.env, XAUTHORITY=os.path.join(self.desktop.workdir, "no-cookie"))
+        idle = self.idle_process()
+        line, _ = self.scribbet(idle, "beta", env=env)
+        self.assertEqual(line, f'{{"status":"no_focused_element","targetPid":{idle}}}\n')
+        line, _ = self.scribbet(idle, None, env=env)
+        self.assertEqual(line, f'{{"status":"activation_failed","targetPid":{idle},'
+                               f'"error":"target_not_frontmost","frontmostPidBefore":-1,'
+                               f'"frontmostConfirmed":false}}\n')
 
 
 class ScribbetWithoutAccessibilityBusTest(ScribbetTestCase):
