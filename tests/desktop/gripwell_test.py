@@ -9,8 +9,10 @@ gripwell's lines, each with a bounded wait. That no line comes is shown by a fen
 press whose line must come next. See toolcase.py for what every test shares.
 """
 
+import contextlib
 import ctypes
 import os
+import subprocess
 import sys
 import time
 
@@ -27,8 +29,19 @@ MODIFIER_KEYS = {
 }
 
 
+# The X key code of the left Alt key in the virtual desktop's key map (evdev's numbering).
+LEFT_ALT = 64
+
+
 class GripwellTestCase(toolcase.ToolTestCase):
     tool = "gripwell"
+
+    def xmodmap(self, expression):
+        """Changes the desktop's key map and waits until the server has."""
+        result = subprocess.run(["xmodmap", "-e", expression], env=self.desktop.env,
+                                stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=toolcase.COMMAND_TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
 
 
 class GripwellDesktopTest(GripwellTestCase):
@@ -102,6 +115,23 @@ class GripwellDesktopTest(GripwellTestCase):
         self.assertLines(gripwell, "down")
         self.xdotool("keyup", "shift", "keyup", "alt")
         self.assertLines(gripwell, "up")
+
+    def test_a_key_mapped_to_the_modifier_after_the_start_is_the_modifier(self):
+        # The left Alt key types "a" when gripwell starts, and Alt again from then on. With XKB,
+        # the server tells a change of the key map through XKB's notices only.
+        self.xmodmap(f"keycode {LEFT_ALT} = a")
+        gripwell = self.start_tool("option")
+        self.xmodmap(f"keycode {LEFT_ALT} = Alt_L Meta_L")
+        press_keys(self.desktop.display, (LEFT_ALT, True), (LEFT_ALT, False))
+        self.assertLines(gripwell, "down", "up")
+
+    def test_a_key_mapped_away_from_the_modifier_after_the_start_is_no_longer_it(self):
+        gripwell = self.start_tool("option")
+        self.xmodmap(f"keycode {LEFT_ALT} = a")
+        press_keys(self.desktop.display, (LEFT_ALT, True), (LEFT_ALT, False))
+        self.xdotool("keydown", "Alt_R", "keyup", "Alt_R")  # a fence
+        self.assertLines(gripwell, "down", "up")
+        self.assertEqual(gripwell.unread(), b"")
 
     def test_keys_typed_into_a_gtk_entry_arrive_unchanged(self):
         app = self.start_app({"windows": [{"name": "main", "widgets": {"entry": {"text": ""}}}]})
@@ -188,6 +218,15 @@ class GripwellWithoutAccessibilityBusTest(GripwellTestCase):
         self.assertEqual(gripwell.wait(), 1)
 
 
+def press_keys(display, *keys):
+    """Presses or releases X key codes through XTest, each (keycode, down) in turn, and waits
+    until the X server has taken them: for keys that no keysym names any more."""
+    with xlib_connection(display) as (x11, xtest, connection):
+        for keycode, down in keys:
+            xtest.XTestFakeKeyEvent(connection, keycode, down, 0)
+        x11.XSync(connection, 0)
+
+
 def resident_kib(pid):
     with open(f"/proc/{pid}/status") as status:
         for line in status:
@@ -196,9 +235,9 @@ def resident_kib(pid):
     raise AssertionError(f"no VmRSS for process {pid}")
 
 
-def flood_space(display, events):
-    """Presses and releases the space bar `events` times in all through XTest, as fast as the X
-    server takes them, and waits until it has."""
+@contextlib.contextmanager
+def xlib_connection(display):
+    """Xlib and XTest through ctypes, and a connection to `display` that is closed afterwards."""
     x11 = ctypes.CDLL("libX11.so.6")
     xtest = ctypes.CDLL("libXtst.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
@@ -212,6 +251,15 @@ def flood_space(display, events):
     if not connection:
         raise AssertionError(f"cannot open display {display}")
     try:
+        yield x11, xtest, connection
+    finally:
+        x11.XCloseDisplay(connection)
+
+
+def flood_space(display, events):
+    """Presses and releases the space bar `events` times in all through XTest, as fast as the X
+    server takes them, and waits until it has."""
+    with xlib_connection(display) as (x11, xtest, connection):
         space = x11.XKeysymToKeycode(connection, 0x20)
         deadline = time.monotonic() + 60
         for i in range(events):
@@ -221,8 +269,6 @@ def flood_space(display, events):
                 if time.monotonic() > deadline:
                     raise AssertionError("the X server takes no more key events")
         x11.XSync(connection, 0)
-    finally:
-        x11.XCloseDisplay(connection)
 
 
 if __name__ == "__main__":
