@@ -1,7 +1,7 @@
 // Keyboard events on the Linux desktop: event sources, keyboard events, and CGEventPost as XTest
 // key presses. The events' accessors are cfcore's.
 #include "events.h"
-#include "rules.h"
+#include "posted_keys.h"
 #include "x11.h"
 
 namespace xdesk {

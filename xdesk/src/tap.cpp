@@ -5,12 +5,13 @@
 // window has the focus and whatever client has grabbed the keyboard (XInput 2.1 and later),
 // without holding the key back: on Linux a tap only listens, and what its callback returns can
 // change nothing. The run loop waits on the connection; each raw event becomes the CGEvent that
-// a Mac would deliver (rules.h: tapEventFor) and goes to the callback when its type is among the
-// events of interest.
+// a Mac would deliver (tapped_keys.h: tapEventFor) and goes to the callback when its type is among
+// the events of interest.
 #include "events.h"
-#include "rules.h"
-#include "runloop.h"
+#include "tapped_keys.h"
 #include "x11.h"
+
+#include <cfcore/runloop.h>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -21,7 +22,7 @@
 namespace xdesk {
 namespace {
 
-struct TapObject : PortObject {
+struct TapObject : cfcore::PortObject {
     Display* display = nullptr;
     bool lost = false;
     int xinputOpcode = 0;

@@ -1,5 +1,7 @@
 #include "x11.h"
 
+#include "application_identity.h"
+
 #include <xdesk/desktop.h>
 
 #include <X11/XKBlib.h>

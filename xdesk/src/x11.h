@@ -2,7 +2,7 @@
 // the applications' windows, window activation, and key presses through XTest.
 #pragma once
 
-#include "rules.h"
+#include "posted_keys.h"
 
 #include <sys/types.h>
 
