@@ -11,7 +11,9 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
           xvfb openbox dbus at-spi2-core x11-utils python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
           imagemagick xdotool
           # xmodmap, to change the key map under gripwell
-          x11-xserver-utils)
+          x11-xserver-utils
+          # a terminal (VTE) for scribbet's fast paste
+          xfce4-terminal)
 # The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
 # pkg-config file names XInput too).
 packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)

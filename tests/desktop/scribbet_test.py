@@ -12,8 +12,10 @@ The tests that run scribbet are skipped, with the reason, when PATH is empty or 
 the exit status is then 77 if nothing else ran, which CTest reports as skipped.
 """
 
+import ctypes
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -57,6 +59,13 @@ class DesktopTestCase(unittest.TestCase):
                                 capture_output=True, text=True, timeout=desktop.APP_TIMEOUT)
         self.assertEqual(result.returncode, 0, result.stderr)
         return json.loads(result.stdout)
+
+    def xdotool(self, *arguments):
+        """Runs xdotool on the desktop and waits for it to end."""
+        result = subprocess.run(["xdotool", *map(str, arguments)], env=self.desktop.env,
+                                stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=toolcase.COMMAND_TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
 
     def idle_process(self):
         """A process with no window and nothing on the accessibility bus."""
@@ -128,6 +137,39 @@ class ScribbetTestCase(DesktopTestCase):
                 "this build runs the tools against the simulated platform; configure with "
                 "USE_MACSIM=OFF (preset 'desktop') or pass --scribbet PATH"))
         super().setUp()
+
+
+def read_file(path):
+    with open(path, "rb") as data:
+        return data.read()
+
+
+# Keysyms of the keys whose state the fast paste tests look at.
+KEYSYMS = {"Alt_L": 0xFFE9, "Control_L": 0xFFE3, "Shift_L": 0xFFE1, "Super_L": 0xFFEB, "v": 0x76}
+
+
+def keys_down(display, *keysyms):
+    """Which of `keysyms` have their key down on the display now (XQueryKeymap)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XQueryKeymap.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    connection = x11.XOpenDisplay(display.encode())
+    if not connection:
+        raise AssertionError(f"cannot open display {display}")
+    try:
+        keys = ctypes.create_string_buffer(32)
+        x11.XQueryKeymap(connection, keys)
+        down = set()
+        for keysym in keysyms:
+            keycode = x11.XKeysymToKeycode(connection, keysym)
+            if keys.raw[keycode // 8] & (1 << (keycode % 8)):
+                down.add(keysym)
+        return down
+    finally:
+        x11.XCloseDisplay(connection)
 
 
 def inserted(role, pid, subrole=None):
@@ -227,6 +269,68 @@ class ScribbetDesktopTest(ScribbetTestCase):
         self.assertWidget(target, "entry", "hello world", [11, 11])
         self.assertWidget(front, "entry", "beta", [4, 4])
         self.assertEqual(target.state()["active"], "main")
+
+    def test_fast_paste_while_the_user_holds_modifiers_posts_exactly_control_v(self):
+        # A host that pastes when gripwell says combo_space does so while Option (Alt) is still
+        # held. The application must see Control+V and nothing else held, and the keys the user
+        # holds must be held again afterwards.
+        cases = (
+            (("Alt_L",), [("Control_L", []), ("v", ["control"]), ("Alt_L", [])]),
+            (("Control_L",), [("v", ["control"])]),
+            (("Shift_L", "Super_L"),
+             [("Control_L", []), ("v", ["control"]), ("Super_L", []), ("Shift_L", ["mod4"])]),
+        )
+        app = self.start_app(widgets={"entry": {"text": "hello "}})
+        app.command("clipboard", text="world")
+        for held, presses in cases:
+            with self.subTest(held=held):
+                app.reset({"windows": [{"name": "main", "widgets": {"entry": {"text": "hello "}}}]})
+                self.xdotool("keydown", *held)
+                try:
+                    app.command("keys")  # forgets the presses of the held keys themselves
+                    line, _ = self.scribbet(app.pid, None)
+                    self.assertEqual(line, f'{{"status":"inserted","targetPid":{app.pid},'
+                                           f'"frontmostPidBefore":{app.pid},'
+                                           f'"frontmostConfirmed":true}}\n')
+                    self.assertEqual([(press["key"], press["modifiers"])
+                                      for press in app.command("keys")["keys"]], presses)
+                    desktop.wait_until(lambda: app.widget("entry")["text"] != "hello ",
+                                       desktop.APP_TIMEOUT, "the paste")
+                    self.assertWidget(app, "entry", "hello world", [11, 11])
+                    self.assertEqual(keys_down(self.desktop.display, *KEYSYMS.values()),
+                                     {KEYSYMS[name] for name in held})
+                finally:
+                    self.xdotool("keyup", *held)
+
+    def test_fast_paste_into_a_terminal_posts_its_paste_keystroke(self):
+        # A terminal hands Control+V to the program in it (as the character 0x16); its own paste
+        # is Control+Shift+V. The program here writes every byte it reads to a file at once.
+        if shutil.which("xfce4-terminal") is None:
+            self.skipTest("xfce4-terminal is not installed (tools/deps.sh installs it)")
+        typed = os.path.join(self.desktop.workdir, "typed")
+        program = os.path.join(self.desktop.workdir, "program")
+        with open(program, "w") as out:
+            out.write(f"#!/bin/sh\nstty raw -echo\nexec dd bs=1 of={typed} 2>/dev/null\n")
+        os.chmod(program, 0o755)
+        owner = self.start_app()
+        owner.command("clipboard", text="pasted text")
+        home = dict(self.desktop.env, HOME=self.desktop.workdir,
+                    XDG_CONFIG_HOME=os.path.join(self.desktop.workdir, "config"))
+        terminal = self.desktop.spawn(["xfce4-terminal", "--disable-server", "-x", program],
+                                      env=home, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(terminal.wait)
+        self.addCleanup(terminal.kill)
+        self.assertEqual(self.probe("focus", terminal.pid)["role"], "terminal")
+        desktop.wait_until(lambda: os.path.exists(typed), desktop.APP_TIMEOUT,
+                           "the program in the terminal")
+        line, _ = self.scribbet(terminal.pid, None)
+        self.assertEqual(line, f'{{"status":"inserted","targetPid":{terminal.pid},'
+                               f'"frontmostPidBefore":{terminal.pid},'
+                               f'"frontmostConfirmed":true}}\n')
+        desktop.wait_until(lambda: len(read_file(typed)) >= len(b"pasted text"),
+                           desktop.APP_TIMEOUT, "the paste in the terminal")
+        self.assertEqual(read_file(typed), b"pasted text")
 
     def test_fast_paste_gives_up_on_a_window_that_never_comes_to_the_front(self):
         target = self.start_app(title="target", accept_focus=False)

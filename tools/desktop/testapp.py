@@ -40,6 +40,10 @@ Then it reads one JSON command per line on standard input and answers each with 
                                    "ok":true once it is ready again
     {"op":"activate","window":"main"}   -> brings that window to the front; answers when active
     {"op":"clipboard","text":"..."}     -> owns the CLIPBOARD with that text until it ends
+    {"op":"keys"}               -> {"ok":true,"keys":[{"key":"v","modifiers":["control"]},...]}:
+                                   the key presses that reached any window since the start or
+                                   the last "keys", with the modifiers in effect at each (X's
+                                   modifier bits: shift, lock, control, mod1 ... mod5)
     {"op":"drawn"}              -> answers once every window has been painted since the command
     {"op":"quit"}               -> answers, then ends
 
@@ -60,6 +64,8 @@ gi.require_version("Gtk", "3.0")
 from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
 
 WIDGETS = ("entry", "text", "password", "spin", "button")
+# X's eight modifier bits, in order.
+MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
 SPEC_KEYS = {"op", "app_id", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
 STATE_KEYS = {"entry": {"text", "selection"}, "text": {"text", "selection"},
@@ -130,6 +136,7 @@ class Window:
                 box.pack_start(widget, False, False, 0)
         self.window.add(box)
         self.window.connect("delete-event", lambda *_: True)  # closed only by the protocol
+        self.window.connect("key-press-event", app.on_key_press)
         # Whatever can complete a wait for readiness.
         self.window.connect("map-event", lambda *_: app.check_ready())
         self.window.connect("notify::is-active", lambda *_: app.check_ready())
@@ -214,6 +221,7 @@ class TestApp(Gtk.Application):
         # Commands wait in line while one is being carried out (the start counts as one).
         self.busy = True
         self.lines = []
+        self.keys = []  # key presses seen since the last "keys" command
         self.stdin_buffer = b""
         self.input_ended = False
         settings = Gtk.Settings.get_default()
@@ -290,6 +298,12 @@ class TestApp(Gtk.Application):
             self.quit()
         return False
 
+    def on_key_press(self, _window, event):
+        self.keys.append({"key": Gdk.keyval_name(event.keyval),
+                          "modifiers": [name for bit, name in enumerate(MODIFIER_BITS)
+                                        if int(event.state) & (1 << bit)]})
+        return False  # the widgets handle the key as usual
+
     def on_stdin(self, fd, condition):
         chunk = os.read(fd, 65536)
         if not chunk:
@@ -329,6 +343,9 @@ class TestApp(Gtk.Application):
                 clipboard = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)
                 clipboard.set_text(str(request["text"]), -1)
                 write({"ok": True})
+            elif op == "keys":
+                write({"ok": True, "keys": self.keys})
+                self.keys = []
             elif op == "drawn":
                 self.busy = True
                 self.answer_when_drawn()

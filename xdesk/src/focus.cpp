@@ -161,4 +161,21 @@ AXError copySystemWideFocus(CFTypeRef* value) {
     return copyFocusIn(candidates, value);
 }
 
+bool focusIsTerminal() {
+    if (!accessibilityReady()) {
+        return false;
+    }
+    CFTypeRef focus = nullptr;
+    if (copySystemWideFocus(&focus) != kAXErrorSuccess) {
+        return false;
+    }
+    AtspiRole role = ATSPI_ROLE_INVALID;
+    const bool terminal =
+        roleOf(*elementObject(static_cast<AXUIElementRef>(focus), "focusIsTerminal"), &role) ==
+            kAXErrorSuccess &&
+        role == ATSPI_ROLE_TERMINAL;
+    CFRelease(focus);
+    return terminal;
+}
+
 } // namespace xdesk

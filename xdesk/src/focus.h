@@ -19,4 +19,9 @@ AXError copyFocusIn(const std::vector<AccessiblePtr>& candidates, CFTypeRef* val
 // manager says is active. Without a window manager that says so, every application is asked.
 AXError copySystemWideFocus(CFTypeRef* value);
 
+// Whether the desktop's focused accessible (as copySystemWideFocus finds it) is a terminal, the
+// AT-SPI role of terminal emulators' text (VTE, Konsole). False when there is no accessibility
+// bus, no focus, or no answer.
+bool focusIsTerminal();
+
 } // namespace xdesk
