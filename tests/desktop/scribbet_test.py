@@ -16,6 +16,7 @@ import ctypes
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -29,6 +30,7 @@ from toolcase import desktop  # noqa: E402
 PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
 RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
+CALL_TIMEOUT = 2.0  # seconds one call to an application may take (xdesk/src/session.h)
 
 scribbet_path = ""
 
@@ -209,6 +211,39 @@ class ScribbetDesktopTest(ScribbetTestCase):
         line, _ = self.scribbet(app.pid, "")
         self.assertEqual(line, inserted("AXTextField", app.pid))
         self.assertWidget(app, "entry", "hello world", [6, 6])
+
+    def test_a_slow_application_that_takes_the_value_after_the_timeout_has_it_inserted_once(self):
+        # The entry's change handler holds the application up longer than a call may take: the
+        # write's answer times out, but the value lands. Reading it back shows that, and the run
+        # goes on as after a success: a host told set_value_failed would paste the text again.
+        app = self.start_app(widgets={"entry": {"text": "Meet on Tuesday", "selection": [8, 15],
+                                                "slow_change": CALL_TIMEOUT + 0.5}})
+        line, elapsed = self.scribbet(app.pid, "Friday")
+        self.assertEqual(line, inserted("AXTextField", app.pid))
+        self.assertWidget(app, "entry", "Meet on Friday", [14, 14])
+        self.assertGreater(elapsed, CALL_TIMEOUT)
+
+    def test_a_hung_application_costs_one_timeout_not_one_per_call(self):
+        # A stopped process answers nothing: the first call to it runs out of time, and no later
+        # one waits again. Asked anew each time, the search for the focus alone waits three
+        # times.
+        app = self.start_app(widgets={"entry": {"text": "alpha"}})
+        os.kill(app.pid, signal.SIGSTOP)
+        self.addCleanup(os.kill, app.pid, signal.SIGCONT)
+        line, elapsed = self.scribbet(app.pid, "beta")
+        self.assertEqual(line, f'{{"status":"no_focused_element","targetPid":{app.pid}}}\n')
+        self.assertGreaterEqual(elapsed, CALL_TIMEOUT)
+        self.assertLess(elapsed, 2 * CALL_TIMEOUT)
+
+    def test_a_text_holding_nul_is_refused_and_the_field_kept(self):
+        # The bus carries C strings: the text would end at U+0000, and the rest of the field after
+        # the selection would be lost.
+        app = self.start_app(widgets={"entry": {"text": "keep all of this", "selection": [5, 8]}})
+        line, _ = self.scribbet(app.pid, "one\0two")
+        self.assertEqual(line, f'{{"status":"set_value_failed","role":"AXTextField",'
+                               f'"targetPid":{app.pid},"focusedPid":{app.pid},'
+                               f'"error":"illegal_argument"}}\n')
+        self.assertWidget(app, "entry", "keep all of this", [5, 8])
 
     def test_focus_on_a_button_finds_no_text_input_up_its_parents(self):
         app = self.start_app(focus="button",

@@ -12,7 +12,9 @@ LAYOUT is a JSON object that describes the application's windows and their state
         "wmclass": ["notes", "Notes"],       WM_CLASS instance and class (default: GTK's own)
         "accept_focus": true,                false: the window never takes the focus
         "focus": "entry",                    widget with the keyboard focus (default: entry)
-        "widgets": {"entry": {"text": "hello world", "selection": [6, 11]},
+        "widgets": {"entry": {"text": "hello world", "selection": [6, 11],
+                              "slow_change": 2.5},    seconds that every later change of the
+                                                      entry's text holds the application up
                     "text": {"text": "line one\\nline two"},
                     "password": {"text": "hunter"},
                     "spin": {"value": 3},
@@ -54,6 +56,7 @@ ends at the end of its standard input too.
 import json
 import os
 import sys
+import time
 import warnings
 
 import gi
@@ -68,7 +71,7 @@ WIDGETS = ("entry", "text", "password", "spin", "button")
 MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
 SPEC_KEYS = {"op", "app_id", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
-STATE_KEYS = {"entry": {"text", "selection"}, "text": {"text", "selection"},
+STATE_KEYS = {"entry": {"text", "selection", "slow_change"}, "text": {"text", "selection"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
 
 
@@ -142,6 +145,7 @@ class Window:
         self.window.connect("notify::is-active", lambda *_: app.check_ready())
         for widget in self.widgets.values():
             widget.connect("focus-in-event", lambda *_: app.check_ready())
+        self.slow_change = None  # the entry's handler that holds the application up
 
     def apply(self, layout):
         self.window.set_title(layout.get("title", self.name))
@@ -153,6 +157,9 @@ class Window:
         focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
             raise SpecError(f"unknown focus widget {focus!r}")
+        if self.slow_change is not None:
+            self.widgets["entry"].disconnect(self.slow_change)
+            self.slow_change = None
         for name in ("entry", "password"):
             state = widgets.get(name, {})
             entry = self.widgets[name]
@@ -160,6 +167,12 @@ class Window:
             start, end = checked_range(state.get("selection"), len(text))
             entry.set_text(text)
             entry.select_region(start, end)
+        delay = widgets.get("entry", {}).get("slow_change")
+        if delay is not None:
+            # An application whose own handler of a change takes a while, during which it answers
+            # nobody: a write through the accessibility bus is answered only afterwards.
+            self.slow_change = self.widgets["entry"].connect(
+                "changed", lambda *_: time.sleep(float(delay)))
         state = widgets.get("text", {})
         text = state.get("text", "")
         start, end = checked_range(state.get("selection"), len(text))

@@ -75,9 +75,11 @@ CFTypeRef newString(std::u16string text);
 
 // One call to `accessible`'s application: `call` makes it, reporting into the GError slot it is
 // given. kAXErrorCannotComplete without the call when the application has stopped answering;
-// otherwise endCall's verdict, whatever `call` has stored meanwhile.
-template <class Call> AXError callApplication(AtspiAccessible* accessible, Call&& call) {
-    const std::optional<BusCall> started = beginCall(accessible);
+// otherwise endCall's verdict, whatever `call` has stored meanwhile. `call` makes one call on
+// the bus, so that the timeout bounds each call and never two together.
+template <class Call>
+AXError callApplication(AtspiAccessible* accessible, Call&& call, CallKind kind = CallKind::read) {
+    const std::optional<BusCall> started = beginCall(accessible, kind);
     if (!started) {
         return kAXErrorCannotComplete;
     }

@@ -120,10 +120,13 @@ AXError writeValue(AtspiAccessible* accessible, CFTypeRef value) {
     }
     const std::string utf8 = cfcore::encodeUtf8Lossy(text);
     gboolean written = FALSE;
-    const AXError failed = callApplication(accessible, [&](GError** error) {
-        written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
-                                                        utf8.c_str(), error);
-    });
+    const AXError failed = callApplication(
+        accessible,
+        [&](GError** error) {
+            written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
+                                                            utf8.c_str(), error);
+        },
+        CallKind::write);
     if (failed != kAXErrorSuccess) {
         return failed;
     }
@@ -159,17 +162,30 @@ AXError writeSelectedRange(AtspiAccessible* accessible, CFTypeRef value) {
     const auto end = static_cast<gint>(characters.end);
     AtspiText* textInterface = ATSPI_TEXT(accessible);
     gboolean set = FALSE;
-    const AXError failed = callApplication(accessible, [&](GError** error) {
-        if (range.length == 0) {
-            // Moving the caret also drops any selection, as setting an empty range does on a Mac.
-            set = atspi_text_set_caret_offset(textInterface, start, error);
-        } else {
-            set = atspi_text_set_selection(textInterface, 0, start, end, error);
-            if (!set && *error == nullptr) {
-                set = atspi_text_add_selection(textInterface, start, end, error);
-            }
+    AXError failed = kAXErrorSuccess;
+    if (range.length == 0) {
+        // Moving the caret also drops any selection, as setting an empty range does on a Mac.
+        failed = callApplication(
+            accessible,
+            [&](GError** error) { set = atspi_text_set_caret_offset(textInterface, start, error); },
+            CallKind::write);
+    } else {
+        failed = callApplication(
+            accessible,
+            [&](GError** error) {
+                set = atspi_text_set_selection(textInterface, 0, start, end, error);
+            },
+            CallKind::write);
+        if (failed == kAXErrorSuccess && !set) {
+            // No selection to move: one is added, in a call of its own.
+            failed = callApplication(
+                accessible,
+                [&](GError** error) {
+                    set = atspi_text_add_selection(textInterface, start, end, error);
+                },
+                CallKind::write);
         }
-    });
+    }
     if (failed != kAXErrorSuccess) {
         return failed;
     }
