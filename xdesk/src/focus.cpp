@@ -149,7 +149,11 @@ AXError copyFocusIn(const std::vector<AccessiblePtr>& candidates, CFTypeRef* val
     return kAXErrorSuccess;
 }
 
-AXError copySystemWideFocus(CFTypeRef* value) {
+namespace {
+
+// The focused accessible of the desktop: in the application of the window that the window
+// manager says is active, or without one in every application.
+AXError systemWideFocus(AccessiblePtr* focused) {
     const x11::ActiveWindow active = x11::activeWindow();
     if (active.managed && !active.pid) {
         return kAXErrorNoValue; // no active window, or one that no process owns
@@ -158,24 +162,30 @@ AXError copySystemWideFocus(CFTypeRef* value) {
     if (const AXError failed = applications(active.pid, &candidates); failed != kAXErrorSuccess) {
         return failed;
     }
-    return copyFocusIn(candidates, value);
+    return focusIn(candidates, focused);
+}
+
+} // namespace
+
+AXError copySystemWideFocus(CFTypeRef* value) {
+    AccessiblePtr focused;
+    if (const AXError failed = systemWideFocus(&focused); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    *value = newElement(std::move(focused));
+    return kAXErrorSuccess;
 }
 
 bool focusIsTerminal() {
-    if (!accessibilityReady()) {
-        return false;
-    }
-    CFTypeRef focus = nullptr;
-    if (copySystemWideFocus(&focus) != kAXErrorSuccess) {
+    AccessiblePtr focused;
+    if (!accessibilityReady() || systemWideFocus(&focused) != kAXErrorSuccess) {
         return false;
     }
     AtspiRole role = ATSPI_ROLE_INVALID;
-    const bool terminal =
-        roleOf(*elementObject(static_cast<AXUIElementRef>(focus), "focusIsTerminal"), &role) ==
-            kAXErrorSuccess &&
-        role == ATSPI_ROLE_TERMINAL;
-    CFRelease(focus);
-    return terminal;
+    const AXError failed = callApplication(focused.get(), [&](GError** error) {
+        role = atspi_accessible_get_role(focused.get(), error);
+    });
+    return failed == kAXErrorSuccess && role == ATSPI_ROLE_TERMINAL;
 }
 
 } // namespace xdesk
