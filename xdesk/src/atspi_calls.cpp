@@ -29,15 +29,16 @@ using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
 
 // One method call, answered within the call timeout. `append` adds the arguments through the
 // iterator it is given and answers whether it could; `parse` reads the reply through an iterator
-// at its first argument and answers whether it had the expected signature.
+// at its first argument and answers whether it had the expected signature. `kind` says whether
+// the call changes something in the application (session.h: a slow write is read back).
 template <class Append, class Parse>
 AXError call(const std::string& bus, const std::string& path, const char* interface,
-             const char* method, Append&& append, Parse&& parse) {
+             const char* method, Append&& append, Parse&& parse, CallKind kind = CallKind::read) {
     DBusConnection* connection = accessibilityBus();
     if (connection == nullptr) {
         return kAXErrorCannotComplete;
     }
-    const std::optional<BusCall> started = beginCall(bus);
+    const std::optional<BusCall> started = beginCall(bus, kind);
     if (!started) {
         return kAXErrorCannotComplete;
     }
@@ -173,6 +174,7 @@ AXError getProperty(const std::string& bus, const std::string& path, const char*
         });
 }
 
+// A call that changes something and answers whether it did.
 AXError callReturningBool(const Accessible& accessible, const char* interface, const char* method,
                           const std::vector<int32_t>& numbers, bool* done) {
     return call(
@@ -185,7 +187,7 @@ AXError callReturningBool(const Accessible& accessible, const char* interface, c
             }
             return true;
         },
-        [&](DBusMessageIter* iter) { return readBool(iter, done); });
+        [&](DBusMessageIter* iter) { return readBool(iter, done); }, CallKind::write);
 }
 
 } // namespace
@@ -392,7 +394,7 @@ AXError setTextContents(const Accessible& accessible, const std::string& utf8, b
     return call(
         accessible.bus, accessible.path, editableTextInterface, "SetTextContents",
         [&](DBusMessageIter* iter) { return appendString(iter, utf8); },
-        [&](DBusMessageIter* iter) { return readBool(iter, done); });
+        [&](DBusMessageIter* iter) { return readBool(iter, done); }, CallKind::write);
 }
 
 AXError insertText(const Accessible& accessible, int32_t position, const std::string& utf8,
@@ -402,7 +404,7 @@ AXError insertText(const Accessible& accessible, int32_t position, const std::st
         [&](DBusMessageIter* iter) {
             return appendInt(iter, position) && appendString(iter, utf8) && appendInt(iter, length);
         },
-        [&](DBusMessageIter* iter) { return readBool(iter, done); });
+        [&](DBusMessageIter* iter) { return readBool(iter, done); }, CallKind::write);
 }
 
 AXError deleteText(const Accessible& accessible, int32_t start, int32_t end, bool* done) {

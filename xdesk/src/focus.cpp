@@ -1,6 +1,7 @@
 #include "focus.h"
 
 #include "focus_walk.h"
+#include "session.h"
 #include "x11.h"
 
 #include <chrono>
@@ -141,7 +142,11 @@ AXError copyFocusIn(const std::vector<Accessible>& candidates, CFTypeRef* value)
     return kAXErrorSuccess;
 }
 
-AXError copySystemWideFocus(CFTypeRef* value) {
+namespace {
+
+// The focused accessible of the desktop: in the application of the window that the window
+// manager says is active, or without one in every application.
+AXError systemWideFocus(Accessible* focused) {
     const x11::ActiveWindow active = x11::activeWindow();
     if (active.managed && !active.pid) {
         return kAXErrorNoValue; // no active window, or one that no process owns
@@ -150,7 +155,27 @@ AXError copySystemWideFocus(CFTypeRef* value) {
     if (const AXError failed = applications(active.pid, &candidates); failed != kAXErrorSuccess) {
         return failed;
     }
-    return copyFocusIn(candidates, value);
+    return focusIn(candidates, focused);
+}
+
+} // namespace
+
+AXError copySystemWideFocus(CFTypeRef* value) {
+    Accessible focused;
+    if (const AXError failed = systemWideFocus(&focused); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    *value = newElement(std::move(focused));
+    return kAXErrorSuccess;
+}
+
+bool focusIsTerminal() {
+    Accessible focused;
+    if (!accessibilityReady() || systemWideFocus(&focused) != kAXErrorSuccess) {
+        return false;
+    }
+    uint32_t role = ATSPI_ROLE_INVALID;
+    return getRole(focused, &role) == kAXErrorSuccess && role == ATSPI_ROLE_TERMINAL;
 }
 
 } // namespace xdesk

@@ -21,4 +21,9 @@ AXError copyFocusIn(const std::vector<Accessible>& candidates, CFTypeRef* value)
 // manager says is active. Without a window manager that says so, every application is asked.
 AXError copySystemWideFocus(CFTypeRef* value);
 
+// Whether the desktop's focused accessible (as copySystemWideFocus finds it) is a terminal, the
+// AT-SPI role of terminal emulators' text (VTE, Konsole). False when there is no accessibility
+// bus, no focus, or no answer.
+bool focusIsTerminal();
+
 } // namespace xdesk

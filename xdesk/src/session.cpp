@@ -161,6 +161,13 @@ std::set<std::string>& silentApplications() {
     return names;
 }
 
+// Applications whose last call was a write that ran out of time: the next call decides whether
+// they are slow (it is answered in time) or have stopped answering (it runs out of time too).
+std::set<std::string>& lateWriters() {
+    static std::set<std::string> names;
+    return names;
+}
+
 int64_t nowNanos() {
     const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
     return std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count();
@@ -191,18 +198,24 @@ DBusConnection* accessibilityBus() {
     return accessibilityReady() ? busConnection().get() : nullptr;
 }
 
-std::optional<BusCall> beginCall(const std::string& bus) {
+std::optional<BusCall> beginCall(const std::string& bus, CallKind kind) {
     if (bus.empty() || silentApplications().count(bus) != 0) {
         return std::nullopt;
     }
-    return BusCall{bus, nowNanos()};
+    return BusCall{bus, kind, nowNanos()};
 }
 
 AXError endCall(const BusCall& call, bool failed) {
     constexpr int64_t nanosPerMilli = 1'000'000;
     const bool timedOut = nowNanos() - call.startedNanos >= callTimeoutMillis * nanosPerMilli;
     if (timedOut) {
-        silentApplications().insert(call.bus);
+        const bool firstLateWrite =
+            call.kind == CallKind::write && lateWriters().insert(call.bus).second;
+        if (!firstLateWrite) {
+            silentApplications().insert(call.bus);
+        }
+    } else {
+        lateWriters().erase(call.bus); // answering again: slow, not hung
     }
     return failed || timedOut ? kAXErrorCannotComplete : kAXErrorSuccess;
 }

@@ -34,19 +34,29 @@ bool accessibilityReady();
 // That connection, once accessibilityReady() has returned true; it lives as long as the process.
 DBusConnection* accessibilityBus();
 
+// What a call does to the application: a read only asks; a write makes the application change
+// something, which may run handlers of its own for a while before it answers.
+enum class CallKind { read, write };
+
 // One call to another application through the bus.
 struct BusCall {
     std::string bus; // the application's bus name
+    CallKind kind = CallKind::read;
     int64_t startedNanos = 0;
 };
 
-// Starts a call to the application at `bus`; nothing when that application has already run out
-// of time once in this process: another call would only wait again.
-std::optional<BusCall> beginCall(const std::string& bus);
+// Starts a call to the application at `bus`; nothing when that application has stopped
+// answering in this process: another call would only wait again.
+std::optional<BusCall> beginCall(const std::string& bus, CallKind kind);
 
 // kAXErrorSuccess when the call came back in time without an error; otherwise
-// kAXErrorCannotComplete, and a call that took the whole timeout marks the application as not
-// answering.
+// kAXErrorCannotComplete. A call that took the whole timeout means that the application has
+// stopped answering, and it is not asked again, so that a hung application costs one timeout, not
+// one per call. One exception: a write that runs out of time leaves the application one call
+// more. A slow application answers a write only once the handlers of the change have run, and
+// its writer then reads back whether the write landed; when that call is answered in time, the
+// application is only slow and is asked on; when it runs out of time too, the application has
+// stopped answering. So a hung application costs two timeouts at most.
 AXError endCall(const BusCall& call, bool failed);
 
 } // namespace xdesk

@@ -160,7 +160,9 @@ void takeBackInsertion(const Accessible& accessible, std::u16string_view before)
 }
 
 // Makes `old` (as read) into `wanted` by inserting the new span after the old one and then
-// deleting the old one, each step read back.
+// deleting the old one, each step read back. A step whose answer did not come (a slow
+// application's handlers of the change outlast the call's timeout) may still have landed: the
+// application answers calls in the order they came, so the read that follows it tells.
 AXError editSpan(const Accessible& accessible, const ApplicationText& old,
                  const std::u16string& wanted) {
     const ChangedSpan span = changedSpan(old.text, wanted);
@@ -181,23 +183,23 @@ AXError editSpan(const Accessible& accessible, const ApplicationText& old,
         bool done = false;
         const AXError failed = insertText(accessible, static_cast<int32_t>(to), utf8,
                                           insertionLength(accessible, inserted, utf8), &done);
-        if (failed != kAXErrorSuccess) {
-            return failed;
-        }
         if (!reads(accessible, both)) {
-            if (!done && reads(accessible, old.text)) {
+            const bool unchanged = reads(accessible, old.text);
+            if (failed == kAXErrorSuccess && !done && unchanged) {
                 // Refused outright and nothing changed: the range edit is not available here.
                 return writeWhole(accessible, wanted);
             }
-            takeBackInsertion(accessible, old.text);
-            return kAXErrorFailure;
+            if (!unchanged) {
+                takeBackInsertion(accessible, old.text);
+            }
+            return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
         }
     }
     if (oldEnd > span.prefix) {
         bool done = false;
         const AXError failed =
             deleteText(accessible, static_cast<int32_t>(from), static_cast<int32_t>(to), &done);
-        if (failed != kAXErrorSuccess || !reads(accessible, wanted)) {
+        if (!reads(accessible, wanted)) {
             // The old span is still there (or the application did something else): the
             // insertion is taken back, so the text is as the user left it.
             if (!inserted.empty()) {
