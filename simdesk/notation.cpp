@@ -1,5 +1,7 @@
 #include "simdesk/notation.h"
 
+#include "unicode/utf.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -9,24 +11,6 @@
 namespace simdesk {
 
 namespace {
-
-bool isSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDFFF;
-}
-
-// No lone surrogates: the text has a UTF-8 form.
-bool wellFormed(const std::u16string& text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            ++i;
-        } else if (isSurrogate(unit)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string typeName(const Json& json) {
     switch (json.type()) {
@@ -75,36 +59,6 @@ Json numberJson(double value) {
         return static_cast<int64_t>(value);
     }
     return value;
-}
-
-// Length of the well-formed UTF-8 sequence at `at`, or 0 when the bytes there are not one.
-std::size_t utf8SequenceLength(std::string_view bytes, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > bytes.size() || byte(at + 1) < low || byte(at + 1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
 }
 
 // Deeper than any scenario needs by far. Messages show values with nlohmann's dump, which
@@ -435,8 +389,10 @@ Json valueJson(const macsim::Value& value) {
         [](const auto& v) -> Json {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::u16string>) {
-                if (wellFormed(v)) {
-                    return macsim::utf8(v);
+                // A text with a UTF-8 form is written as one; one with a lone surrogate, unit
+                // by unit.
+                if (std::optional<std::string> utf8 = unicode::utf8FromWellFormedUtf16(v)) {
+                    return *utf8;
                 }
                 Json units = Json::array();
                 for (char16_t unit : v) {
@@ -523,7 +479,7 @@ std::string escaped(std::string_view bytes, bool quoted) {
     for (std::size_t i = 0; i < bytes.size();) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (c >= 0x80) {
-            const std::size_t length = utf8SequenceLength(bytes, i);
+            const std::size_t length = unicode::utf8SequenceLength(bytes, i);
             if (length > 0) {
                 out.append(bytes.substr(i, length));
                 i += length;

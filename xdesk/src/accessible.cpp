@@ -1,5 +1,7 @@
 #include "accessible.h"
 
+#include "unicode/utf.h"
+
 #include <climits>
 #include <map>
 #include <string_view>
@@ -10,7 +12,7 @@ namespace {
 
 // Text from the bus, which carries only valid UTF-8.
 std::optional<std::u16string> textFrom(const gchar* utf8) {
-    return cfcore::decodeUtf8(utf8 != nullptr ? std::string_view(utf8) : std::string_view());
+    return unicode::utf16FromUtf8(utf8 != nullptr ? std::string_view(utf8) : std::string_view());
 }
 
 std::map<std::string, pid_t>& pidsByBusName() {

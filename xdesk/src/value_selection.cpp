@@ -2,6 +2,8 @@
 
 #include "text_offsets.h"
 
+#include "unicode/utf.h"
+
 #include <algorithm>
 #include <climits>
 #include <string>
@@ -118,7 +120,7 @@ AXError writeValue(AtspiAccessible* accessible, CFTypeRef value) {
         failed != kAXErrorSuccess) {
         return failed;
     }
-    const std::string utf8 = cfcore::encodeUtf8Lossy(text);
+    const std::string utf8 = unicode::utf8FromUtf16(text);
     gboolean written = FALSE;
     const AXError failed = callApplication(accessible, [&](GError** error) {
         written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
