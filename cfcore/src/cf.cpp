@@ -137,12 +137,13 @@ Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSi
     if (bufferSize < 1 || encoding != kCFStringEncodingUTF8) {
         return 0;
     }
-    auto encoded = unicode::utf8FromWellFormedUtf16(text);
+    const std::optional<std::string> encoded = unicode::utf8FromWellFormedUtf16(text);
     if (!encoded || static_cast<CFIndex>(encoded->size()) + 1 > bufferSize) {
         return 0;
     }
-    std::memcpy(buffer, encoded->data(), encoded->size());
-    buffer[encoded->size()] = '\0';
+    const std::string& bytes = *encoded;
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    buffer[bytes.size()] = '\0';
     return 1;
 }
 
