@@ -66,7 +66,8 @@ void readKeyboardMapping(TapObject& tap) {
     }
     if (perKey > 0) {
         for (int keycode = first; keycode <= last; ++keycode) {
-            const KeySym unshifted = keysyms[(keycode - first) * perKey];
+            const KeySym unshifted = keysyms[static_cast<std::size_t>(keycode - first) *
+                                             static_cast<std::size_t>(perKey)];
             tap.keyboard.modifiers[static_cast<std::size_t>(keycode)] = macModifierFor(unshifted);
         }
     }
@@ -98,10 +99,10 @@ void deliver(TapObject& tap, const TapEvent& fields) {
     made->flags = fields.flags;
     made->keycode = fields.keycode;
     made->autorepeat = fields.autorepeat;
-    const CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
+    CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
     static int proxyStandIn = 0;
-    const CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
-                                             fields.type, event, tap.userInfo);
+    CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
+                                       fields.type, event, tap.userInfo);
     if (returned != nullptr && returned != event) {
         CFRelease(returned);
     }
