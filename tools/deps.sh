@@ -9,15 +9,23 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
           # the virtual desktop, the GTK test application, the demo's screenshots, and the key
           # presses and window activations of the desktop tests
           xvfb openbox dbus at-spi2-core x11-utils python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
-          imagemagick xdotool)
+          imagemagick xdotool
+          # xmodmap, to change the key map under gripwell
+          x11-xserver-utils
+          # a terminal (VTE) for scribbet's fast paste
+          xfce4-terminal)
 # The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
 # pkg-config file names XInput too).
 packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
 # Wayland sessions: the platform's client libraries (wayland-scanner is in libwayland-dev), and
-# the headless compositors of the Wayland desktop tests, with Xwayland and xhost for their X
-# windows. mutter pulls in much of GNOME with its recommendations: those are left out.
-packages+=(libwayland-dev libxkbcommon-dev sway xwayland x11-xserver-utils)
+# the headless compositors of the Wayland desktop tests, with Xwayland (and xhost, in
+# x11-xserver-utils above) for their X windows.
+packages+=(libwayland-dev libxkbcommon-dev sway xwayland)
+# Installed without their recommendations, which would pull in hundreds of packages: mutter (much
+# of GNOME otherwise), and the real applications of the `apps` tests.
 lean_packages=(mutter)
+lean_packages+=(mousepad featherpad kwrite libreoffice-writer libreoffice-gtk3 firefox-esr chromium
+                xfce4-terminal xterm)
 # The manual-page lint, the Debian package's dependencies (dpkg-shlibdeps), and the host
 # examples' tests: the clipboard for fast paste, keys for gripwell.
 packages+=(mandoc dpkg-dev xclip xdotool)

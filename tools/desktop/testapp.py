@@ -15,7 +15,9 @@ LAYOUT is a JSON object that describes the application's windows and their state
         "wmclass": ["notes", "Notes"],       WM_CLASS instance and class (default: GTK's own)
         "accept_focus": true,                false: the window never takes the focus
         "focus": "entry",                    widget with the keyboard focus (default: entry)
-        "widgets": {"entry": {"text": "hello world", "selection": [6, 11]},
+        "widgets": {"entry": {"text": "hello world", "selection": [6, 11],
+                              "slow_change": 2.5},    seconds that every later change of the
+                                                      entry's text holds the application up
                     "text": {"text": "line one\\nline two"},
                     "password": {"text": "hunter"},
                     "spin": {"value": 3},
@@ -43,6 +45,10 @@ Then it reads one JSON command per line on standard input and answers each with 
                                    "ok":true once it is ready again
     {"op":"activate","window":"main"}   -> brings that window to the front; answers when active
     {"op":"clipboard","text":"..."}     -> owns the CLIPBOARD with that text until it ends
+    {"op":"keys"}               -> {"ok":true,"keys":[{"key":"v","modifiers":["control"]},...]}:
+                                   the key presses that reached any window since the start or
+                                   the last "keys", with the modifiers in effect at each (X's
+                                   modifier bits: shift, lock, control, mod1 ... mod5)
     {"op":"drawn"}              -> answers once every window has been painted since the command
     {"op":"quit"}               -> answers, then ends
 
@@ -53,6 +59,7 @@ ends at the end of its standard input too.
 import json
 import os
 import sys
+import time
 import warnings
 
 import gi
@@ -63,13 +70,15 @@ gi.require_version("Gtk", "3.0")
 from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
 
 WIDGETS = ("entry", "text", "password", "spin", "button")
-SPEC_KEYS = {"op", "app_id", "program", "windows", "active"}
+# X's eight modifier bits, in order.
+MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
+LAYOUT_KEYS = {"op", "app_id", "program", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
-STATE_KEYS = {"entry": {"text", "selection"}, "text": {"text", "selection"},
+STATE_KEYS = {"entry": {"text", "selection", "slow_change"}, "text": {"text", "selection"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
 
 
-class SpecError(ValueError):
+class LayoutError(ValueError):
     pass
 
 
@@ -81,10 +90,10 @@ def write(message):
 def check_keys(what, given, known):
     # A misspelt member would otherwise silently set nothing.
     if not isinstance(given, dict):
-        raise SpecError(f"{what} is not a JSON object")
+        raise LayoutError(f"{what} is not a JSON object")
     unknown = set(given) - known
     if unknown:
-        raise SpecError(f"{what}: unknown members {sorted(unknown)}")
+        raise LayoutError(f"{what}: unknown members {sorted(unknown)}")
 
 
 def checked_range(selection, length):
@@ -93,7 +102,7 @@ def checked_range(selection, length):
     if (not isinstance(selection, list) or len(selection) != 2
             or not all(isinstance(n, int) for n in selection)
             or not 0 <= selection[0] <= selection[1] <= length):
-        raise SpecError(f"selection {selection!r} is not within 0..{length}")
+        raise LayoutError(f"selection {selection!r} is not within 0..{length}")
     return selection[0], selection[1]
 
 
@@ -106,7 +115,7 @@ class Window:
         if self.wmclass is not None and (
                 not isinstance(self.wmclass, list) or len(self.wmclass) != 2
                 or not all(isinstance(part, str) for part in self.wmclass)):
-            raise SpecError("wmclass is not a list of two strings")
+            raise LayoutError("wmclass is not a list of two strings")
         self.window = Gtk.ApplicationWindow(application=app)
         if self.wmclass:
             # Only possible before the window is realized: a reset that changes it opens a new
@@ -133,11 +142,13 @@ class Window:
                 box.pack_start(widget, False, False, 0)
         self.window.add(box)
         self.window.connect("delete-event", lambda *_: True)  # closed only by the protocol
+        self.window.connect("key-press-event", app.on_key_press)
         # Whatever can complete a wait for readiness.
         self.window.connect("map-event", lambda *_: app.check_ready())
         self.window.connect("notify::is-active", lambda *_: app.check_ready())
         for widget in self.widgets.values():
             widget.connect("focus-in-event", lambda *_: app.check_ready())
+        self.slow_change = None  # the entry's handler that holds the application up
 
     def apply(self, layout):
         self.window.set_title(layout.get("title", self.name))
@@ -148,7 +159,10 @@ class Window:
             check_keys(name, state, STATE_KEYS[name])
         focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
-            raise SpecError(f"unknown focus widget {focus!r}")
+            raise LayoutError(f"unknown focus widget {focus!r}")
+        if self.slow_change is not None:
+            self.widgets["entry"].disconnect(self.slow_change)
+            self.slow_change = None
         for name in ("entry", "password"):
             state = widgets.get(name, {})
             entry = self.widgets[name]
@@ -156,6 +170,12 @@ class Window:
             start, end = checked_range(state.get("selection"), len(text))
             entry.set_text(text)
             entry.select_region(start, end)
+        delay = widgets.get("entry", {}).get("slow_change")
+        if delay is not None:
+            # An application whose own handler of a change takes a while, during which it answers
+            # nobody: a write through the accessibility bus is answered only afterwards.
+            self.slow_change = self.widgets["entry"].connect(
+                "changed", lambda *_: time.sleep(float(delay)))
         state = widgets.get("text", {})
         text = state.get("text", "")
         start, end = checked_range(state.get("selection"), len(text))
@@ -221,6 +241,7 @@ class TestApp(Gtk.Application):
         # Commands wait in line while one is being carried out (the start counts as one).
         self.busy = True
         self.lines = []
+        self.keys = []  # key presses seen since the last "keys" command
         self.stdin_buffer = b""
         self.input_ended = False
         settings = Gtk.Settings.get_default()
@@ -235,28 +256,28 @@ class TestApp(Gtk.Application):
                           self.on_stdin)
         try:
             self.reset(self.layout, {"event": "ready"})
-        except SpecError as error:
+        except LayoutError as error:
             write({"event": "failed", "error": str(error)})
             self.failed = True
             self.quit()
 
     def reset(self, layout, answer):
-        check_keys("layout", layout, SPEC_KEYS)
+        check_keys("layout", layout, LAYOUT_KEYS)
         window_layouts = layout.get("windows", [])
         if not isinstance(window_layouts, list):
-            raise SpecError("windows is not a list")
+            raise LayoutError("windows is not a list")
         for window_layout in window_layouts:
             check_keys("window", window_layout, WINDOW_KEYS)
         names = [w.get("name") for w in window_layouts]
         if not all(isinstance(n, str) for n in names) or len(set(names)) != len(names):
-            raise SpecError("each window needs a name of its own")
+            raise LayoutError("each window needs a name of its own")
         active = layout.get("active", next((w["name"] for w in reversed(window_layouts)
                                           if w.get("accept_focus", True)), None))
         if active is not None and active not in names:
-            raise SpecError(f"active window {active!r} is not in the windows")
+            raise LayoutError(f"active window {active!r} is not in the windows")
         if active is not None and not next(w for w in window_layouts
                                            if w["name"] == active).get("accept_focus", True):
-            raise SpecError(f"active window {active!r} does not accept the focus")
+            raise LayoutError(f"active window {active!r} does not accept the focus")
         for name in list(self.windows):
             kept = next((w for w in window_layouts if w["name"] == name), None)
             if kept is None or kept.get("wmclass") != self.windows[name].wmclass:
@@ -297,6 +318,12 @@ class TestApp(Gtk.Application):
             self.quit()
         return False
 
+    def on_key_press(self, _window, event):
+        self.keys.append({"key": Gdk.keyval_name(event.keyval),
+                          "modifiers": [name for bit, name in enumerate(MODIFIER_BITS)
+                                        if int(event.state) & (1 << bit)]})
+        return False  # the widgets handle the key as usual
+
     def on_stdin(self, fd, condition):
         chunk = os.read(fd, 65536)
         if not chunk:
@@ -326,9 +353,9 @@ class TestApp(Gtk.Application):
             elif op == "activate":
                 window = self.windows.get(request.get("window"))
                 if window is None:
-                    raise SpecError(f"no window {request.get('window')!r}")
+                    raise LayoutError(f"no window {request.get('window')!r}")
                 if not window.window.get_accept_focus():
-                    raise SpecError(f"window {window.name!r} does not accept the focus")
+                    raise LayoutError(f"window {window.name!r} does not accept the focus")
                 self.busy = True
                 window.present()
                 self.wait_ready({"ok": True}, window.name)
@@ -336,6 +363,9 @@ class TestApp(Gtk.Application):
                 clipboard = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)
                 clipboard.set_text(str(request["text"]), -1)
                 write({"ok": True})
+            elif op == "keys":
+                write({"ok": True, "keys": self.keys})
+                self.keys = []
             elif op == "drawn":
                 self.busy = True
                 self.answer_when_drawn()
@@ -344,7 +374,7 @@ class TestApp(Gtk.Application):
                 write({"ok": True})
                 self.quit()
             else:
-                raise SpecError(f"unknown op {op!r}")
+                raise LayoutError(f"unknown op {op!r}")
         except (ValueError, KeyError, TypeError, AttributeError) as error:
             self.busy = False
             write({"ok": False, "error": str(error)})

@@ -1,52 +1,15 @@
 #include "application_identity.h"
 
+#include "unicode/utf.h"
+
 #include <cstddef>
 #include <cstdint>
+
+#include <unistd.h>
 
 namespace xdesk {
 
 namespace {
-
-bool isUtf8(std::string_view bytes) {
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        std::size_t length = 0;
-        uint32_t point = 0;
-        if (lead < 0x80) {
-            ++at;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            point = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            point = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (bytes.size() - at < length) {
-            return false;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(bytes[at + i]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-        if (overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
-            return false;
-        }
-        at += length;
-    }
-    return true;
-}
 
 // An empty text is no text.
 std::optional<std::string> nonEmpty(std::optional<std::string> text) {
@@ -56,10 +19,24 @@ std::optional<std::string> nonEmpty(std::optional<std::string> text) {
     return text;
 }
 
+// The last path component of an executable, without the " (deleted)" that Linux adds to one
+// that has been replaced.
+std::optional<std::string> executableName(std::string_view path) {
+    constexpr std::string_view replaced = " (deleted)";
+    if (path.size() > replaced.size() && path.substr(path.size() - replaced.size()) == replaced) {
+        path.remove_suffix(replaced.size());
+    }
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string_view::npos) {
+        path.remove_prefix(slash + 1);
+    }
+    return nonEmpty(textPropertyUtf8(path));
+}
+
 } // namespace
 
 std::string textPropertyUtf8(std::string_view bytes) {
-    if (isUtf8(bytes)) {
+    if (unicode::isUtf8(bytes)) {
         return std::string(bytes);
     }
     std::string out;
@@ -95,19 +72,34 @@ RunningApplication applicationFor(const WindowFacts& window) {
         application.bundleIdentifier = application.localizedName;
     }
     if (window.executablePath) {
-        std::string_view path = *window.executablePath;
-        constexpr std::string_view replaced = " (deleted)";
-        if (path.size() > replaced.size() &&
-            path.substr(path.size() - replaced.size()) == replaced) {
-            path.remove_suffix(replaced.size());
-        }
-        const std::size_t slash = path.rfind('/');
-        if (slash != std::string_view::npos) {
-            path.remove_prefix(slash + 1);
-        }
-        application.executableName = nonEmpty(textPropertyUtf8(path));
+        application.executableName = executableName(*window.executablePath);
     }
     return application;
+}
+
+RunningApplication applicationFor(const BusApplicationFacts& facts) {
+    RunningApplication application;
+    application.processIdentifier = facts.pid;
+    if (facts.executablePath) {
+        application.executableName = executableName(*facts.executablePath);
+    }
+    application.localizedName = nonEmpty(facts.rootName);
+    if (!application.localizedName) {
+        application.localizedName = application.executableName;
+    }
+    application.bundleIdentifier = application.localizedName;
+    return application;
+}
+
+std::optional<std::string> executablePath(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+        return std::nullopt;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    return target;
 }
 
 bool isActivation(std::optional<pid_t>& current, std::optional<pid_t> activeWindowPid) {

@@ -1,5 +1,6 @@
-// What an active window says of its application, and when a change of active window is an
-// application activation. Pure: unit-tested without a desktop.
+// What an active window (or the accessibility bus) says of its application, and when a change of
+// active window is an application activation. Pure but for the reading of /proc: unit-tested
+// without a desktop.
 #pragma once
 
 #include <xdesk/desktop.h>
@@ -26,6 +27,22 @@ struct WindowFacts {
 // one). An empty text counts as none. Texts that are not UTF-8 are read as Latin-1, the encoding
 // of X's STRING properties.
 RunningApplication applicationFor(const WindowFacts& window);
+
+// What the accessibility bus says of an application, where its windows say nothing (a Wayland
+// session).
+struct BusApplicationFacts {
+    pid_t pid = -1;                            // the process that owns its bus connection
+    std::optional<std::string> rootName;       // the accessible name of its root (UTF-8)
+    std::optional<std::string> executablePath; // where /proc/PID/exe leads
+};
+
+// The running application of an application on the bus: the bundle identifier and the localized
+// name are both the root's name (GTK gives its program name there), or else the executable name;
+// the executable name as for a window. An empty text counts as none.
+RunningApplication applicationFor(const BusApplicationFacts& application);
+
+// Where /proc/PID/exe leads; nothing when the process has gone or is not ours to look at.
+std::optional<std::string> executablePath(pid_t pid);
 
 // Whether the active window's process makes an application activation, and if so takes it as
 // the current application. No window, or a window without a process, is none and leaves the

@@ -1,13 +1,12 @@
 #include "mutter.h"
 
+#include "bus.h"
+
 #include <dbus/dbus.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace xdesk::mutter {
 
@@ -19,58 +18,22 @@ constexpr const char* sessionInterface = "org.gnome.Mutter.RemoteDesktop.Session
 // the tool.
 constexpr int callTimeoutMillis = 1000;
 
-struct ConnectionCloser {
-    void operator()(DBusConnection* connection) const {
-        dbus_connection_close(connection);
-        dbus_connection_unref(connection);
-    }
-};
-using ConnectionPtr = std::unique_ptr<DBusConnection, ConnectionCloser>;
+using bus::ConnectionPtr;
+using bus::MessagePtr;
 
-struct MessageUnref {
-    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
-};
-using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
-
-// One method call, answered without an error within the timeout; nothing otherwise.
 MessagePtr call(DBusConnection* connection, MessagePtr message) {
-    if (connection == nullptr || message == nullptr) {
-        return nullptr;
-    }
-    dbus_message_set_auto_start(message.get(), FALSE);
-    DBusError error;
-    dbus_error_init(&error);
-    MessagePtr reply(dbus_connection_send_with_reply_and_block(connection, message.get(),
-                                                               callTimeoutMillis, &error));
-    dbus_error_free(&error);
-    return reply;
+    return bus::call(connection, std::move(message), callTimeoutMillis);
 }
 
-// A private connection to the session bus, registered with it; private connections never end the
-// process when the bus goes away. The session that mutter makes for us lives as long as it.
+// A private connection to the session bus; the session that mutter makes for us lives as long
+// as it.
 ConnectionPtr connectToSessionBus() {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    // An autolaunch address would start a bus of our own, which would outlive the tool.
-    if (address == nullptr || *address == '\0' ||
-        std::string_view(address).find("autolaunch:") != std::string_view::npos) {
-        return nullptr;
-    }
-    DBusError error;
-    dbus_error_init(&error);
-    ConnectionPtr connection(dbus_connection_open_private(address, &error));
-    dbus_error_free(&error);
-    if (connection == nullptr) {
-        return nullptr;
-    }
-    dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
-    dbus_error_init(&error);
-    const bool registered = dbus_bus_register(connection.get(), &error) != FALSE;
-    dbus_error_free(&error);
-    return registered ? std::move(connection) : nullptr;
+    const std::optional<std::string> address = bus::sessionBusAddress();
+    return address ? bus::connectAndGreet(*address, callTimeoutMillis) : nullptr;
 }
 
 struct Remote {
-    ConnectionPtr bus;
+    ConnectionPtr connection;
     bool offered = false;
     std::optional<std::string> session; // its object path, once made and started
     bool sessionFailed = false;
@@ -79,13 +42,13 @@ struct Remote {
 Remote& remote() {
     static Remote state;
     static const bool asked = [] {
-        state.bus = connectToSessionBus();
+        state.connection = connectToSessionBus();
         MessagePtr question(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
                                                          DBUS_INTERFACE_DBUS, "NameHasOwner"));
         const char* name = service;
         if (question != nullptr &&
             dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
-            MessagePtr answer = call(state.bus.get(), std::move(question));
+            MessagePtr answer = call(state.connection.get(), std::move(question));
             dbus_bool_t owned = FALSE;
             state.offered = answer != nullptr &&
                             dbus_message_get_args(answer.get(), nullptr, DBUS_TYPE_BOOLEAN, &owned,
@@ -105,7 +68,7 @@ const std::optional<std::string>& session(Remote& state) {
     }
     state.sessionFailed = true;
     MessagePtr created =
-        call(state.bus.get(),
+        call(state.connection.get(),
              MessagePtr(dbus_message_new_method_call(service, "/org/gnome/Mutter/RemoteDesktop",
                                                      service, "CreateSession")));
     const char* path = nullptr;
@@ -117,8 +80,8 @@ const std::optional<std::string>& session(Remote& state) {
     }
     const std::string sessionPath = path;
     MessagePtr started =
-        call(state.bus.get(), MessagePtr(dbus_message_new_method_call(service, sessionPath.c_str(),
-                                                                      sessionInterface, "Start")));
+        call(state.connection.get(), MessagePtr(dbus_message_new_method_call(
+                                         service, sessionPath.c_str(), sessionInterface, "Start")));
     if (started == nullptr) {
         return state.session;
     }
@@ -152,7 +115,7 @@ bool notifyKeysym(unsigned long keysym, bool pressed) {
                                   &down, DBUS_TYPE_INVALID)) {
         return false;
     }
-    return call(state.bus.get(), std::move(message)) != nullptr;
+    return call(state.connection.get(), std::move(message)) != nullptr;
 }
 
 } // namespace xdesk::mutter

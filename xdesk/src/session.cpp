@@ -1,8 +1,11 @@
 #include "session.h"
 
+#include "bus.h"
+#include "session_type.h"
 #include "x11.h"
 
 #include <dbus/dbus.h>
+#include <glib.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -26,71 +29,22 @@ GLogWriterOutput discardLogRecord(GLogLevelFlags, const GLogField*, gsize, gpoin
     return G_LOG_WRITER_HANDLED;
 }
 
-struct ConnectionCloser {
-    void operator()(DBusConnection* connection) const {
-        dbus_connection_close(connection);
-        dbus_connection_unref(connection);
-    }
-};
-using ConnectionPtr = std::unique_ptr<DBusConnection, ConnectionCloser>;
-
-struct MessageUnref {
-    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
-};
-using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
-
-// One method call on a bus, answered within the probe's timeout; nothing on any failure.
-MessagePtr callBus(DBusConnection* connection, MessagePtr call) {
-    if (call == nullptr) {
-        return nullptr;
-    }
-    DBusError error;
-    dbus_error_init(&error);
-    MessagePtr reply(dbus_connection_send_with_reply_and_block(connection, call.get(),
-                                                               probeTimeoutMillis, &error));
-    dbus_error_free(&error);
-    return reply;
-}
-
-// A private connection to the bus at `address` that has said Hello, so the bus answers; nothing
-// otherwise. Private connections never end the process when the bus goes away.
-ConnectionPtr connectAndGreet(const std::string& address) {
-    DBusError error;
-    dbus_error_init(&error);
-    ConnectionPtr connection(dbus_connection_open_private(address.c_str(), &error));
-    dbus_error_free(&error);
-    if (connection == nullptr) {
-        return nullptr;
-    }
-    dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
-    MessagePtr hello(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                  DBUS_INTERFACE_DBUS, "Hello"));
-    if (callBus(connection.get(), std::move(hello)) == nullptr) {
-        return nullptr;
-    }
-    return connection;
-}
-
 // The address that the session bus's org.a11y.Bus gives out. The call does not start the service:
 // a desktop that runs no accessibility bus has its accessibility off.
 std::optional<std::string> sessionBusAccessibilityAddress() {
-    const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    // An autolaunch address would start a bus of our own, which would outlive the tool.
-    if (session == nullptr || *session == '\0' ||
-        std::string_view(session).find("autolaunch:") != std::string_view::npos) {
+    const std::optional<std::string> session = bus::sessionBusAddress();
+    if (!session) {
         return std::nullopt;
     }
-    ConnectionPtr connection = connectAndGreet(session);
+    const bus::ConnectionPtr connection = bus::connectAndGreet(*session, probeTimeoutMillis);
     if (connection == nullptr) {
         return std::nullopt;
     }
-    MessagePtr call(dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                                 "GetAddress"));
-    if (call == nullptr) {
-        return std::nullopt;
-    }
-    dbus_message_set_auto_start(call.get(), FALSE);
-    MessagePtr reply = callBus(connection.get(), std::move(call));
+    const bus::MessagePtr reply =
+        bus::call(connection.get(),
+                  bus::MessagePtr(dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
+                                                               "org.a11y.Bus", "GetAddress")),
+                  probeTimeoutMillis);
     const char* address = nullptr;
     if (reply == nullptr ||
         !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_STRING, &address,
@@ -106,16 +60,20 @@ std::optional<std::string> answeringAccessibilityBus() {
     std::vector<std::string> tried;
     const auto answers = [&tried](const std::string& address) {
         tried.push_back(address);
-        return connectAndGreet(address) != nullptr;
+        return bus::connectAndGreet(address, probeTimeoutMillis) != nullptr;
     };
     if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); given != nullptr && *given != '\0') {
         if (answers(given)) {
             return std::string(given);
         }
     }
-    if (std::optional<std::string> published = x11::rootTextProperty("AT_SPI_BUS")) {
-        if (answers(*published)) {
-            return published;
+    // The X root window's property, in an X11 session only: in a Wayland session X is Xwayland,
+    // which a compositor may start on a client's first connection just for it.
+    if (sessionType() == SessionType::x11) {
+        if (std::optional<std::string> published = x11::rootTextProperty("AT_SPI_BUS")) {
+            if (answers(*published)) {
+                return published;
+            }
         }
     }
     if (std::optional<std::string> offered = sessionBusAccessibilityAddress()) {
@@ -138,14 +96,21 @@ bool probe() {
     return address && setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1) == 0;
 }
 
+bus::ConnectionPtr& busConnection() {
+    static bus::ConnectionPtr connection;
+    return connection;
+}
+
 bool initialise() {
     if (!accessibilityBusAnswers()) {
         return false;
     }
-    // Without a startup allowance: libatspi would otherwise wait up to 15 s on every application
-    // it has only just met, which for a one-shot tool is every application.
-    atspi_set_timeout(callTimeoutMillis, -1);
-    return atspi_init() == 0;
+    const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); // set by the probe
+    if (address == nullptr) {
+        return false;
+    }
+    busConnection() = bus::connectAndGreet(address, probeTimeoutMillis);
+    return busConnection() != nullptr;
 }
 
 std::set<std::string>& silentApplications() {
@@ -153,13 +118,11 @@ std::set<std::string>& silentApplications() {
     return names;
 }
 
-// The bus name of `accessible`'s application, which identifies it for as long as it runs.
-std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
-    const AtspiObject* object = ATSPI_OBJECT(accessible);
-    if (object->app == nullptr || object->app->bus_name == nullptr) {
-        return std::nullopt;
-    }
-    return std::string(object->app->bus_name);
+// Applications whose last call was a write that ran out of time: the next call decides whether
+// they are slow (it is answered in time) or have stopped answering (it runs out of time too).
+std::set<std::string>& lateWriters() {
+    static std::set<std::string> names;
+    return names;
 }
 
 int64_t nowNanos() {
@@ -188,25 +151,28 @@ bool accessibilityReady() {
     return ready;
 }
 
-std::optional<BusCall> beginCall(AtspiAccessible* accessible) {
-    const std::optional<std::string> name = busNameOf(accessible);
-    if (!name || silentApplications().count(*name) != 0) {
-        return std::nullopt;
-    }
-    return BusCall{accessible, nowNanos()};
+DBusConnection* accessibilityBus() {
+    return accessibilityReady() ? busConnection().get() : nullptr;
 }
 
-AXError endCall(const BusCall& call, GError* error) {
-    const bool failed = error != nullptr;
-    if (error != nullptr) {
-        g_error_free(error);
+std::optional<BusCall> beginCall(const std::string& bus, CallKind kind) {
+    if (bus.empty() || silentApplications().count(bus) != 0) {
+        return std::nullopt;
     }
+    return BusCall{bus, kind, nowNanos()};
+}
+
+AXError endCall(const BusCall& call, bool failed) {
     constexpr int64_t nanosPerMilli = 1'000'000;
     const bool timedOut = nowNanos() - call.startedNanos >= callTimeoutMillis * nanosPerMilli;
     if (timedOut) {
-        if (std::optional<std::string> name = busNameOf(call.accessible)) {
-            silentApplications().insert(*name);
+        const bool firstLateWrite =
+            call.kind == CallKind::write && lateWriters().insert(call.bus).second;
+        if (!firstLateWrite) {
+            silentApplications().insert(call.bus);
         }
+    } else {
+        lateWriters().erase(call.bus); // answering again: slow, not hung
     }
     return failed || timedOut ? kAXErrorCannotComplete : kAXErrorSuccess;
 }

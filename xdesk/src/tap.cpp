@@ -26,6 +26,7 @@ struct TapObject : cfcore::PortObject {
     Display* display = nullptr;
     bool lost = false;
     int xinputOpcode = 0;
+    int xkbEventBase = -1; // -1 without XKB
     CGEventMask eventsOfInterest = 0;
     CGEventTapCallBack callback = nullptr;
     void* userInfo = nullptr;
@@ -65,7 +66,8 @@ void readKeyboardMapping(TapObject& tap) {
     }
     if (perKey > 0) {
         for (int keycode = first; keycode <= last; ++keycode) {
-            const KeySym unshifted = keysyms[(keycode - first) * perKey];
+            const KeySym unshifted = keysyms[static_cast<std::size_t>(keycode - first) *
+                                             static_cast<std::size_t>(perKey)];
             tap.keyboard.modifiers[static_cast<std::size_t>(keycode)] = macModifierFor(unshifted);
         }
     }
@@ -97,10 +99,10 @@ void deliver(TapObject& tap, const TapEvent& fields) {
     made->flags = fields.flags;
     made->keycode = fields.keycode;
     made->autorepeat = fields.autorepeat;
-    const CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
+    CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
     static int proxyStandIn = 0;
-    const CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
-                                             fields.type, event, tap.userInfo);
+    CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
+                                       fields.type, event, tap.userInfo);
     if (returned != nullptr && returned != event) {
         CFRelease(returned);
     }
@@ -115,8 +117,19 @@ void TapObject::serve(bool (*stopRequested)()) {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == MappingNotify) {
+            // A server without XKB, or a client that has not taken XKB on, hears of a new
+            // keyboard mapping this way.
             XRefreshKeyboardMapping(&event.xmapping);
             if (event.xmapping.request != MappingPointer) {
+                readKeyboardMapping(*this);
+            }
+            continue;
+        }
+        if (xkbEventBase >= 0 && event.type == xkbEventBase) {
+            // With XKB, this way: a new key map (xmodmap, setxkbmap), or another keyboard whose
+            // map replaces the core keyboard's (Xwayland swaps maps with the keyboard that types).
+            const auto* notice = reinterpret_cast<const XkbAnyEvent*>(&event);
+            if (notice->xkb_type == XkbMapNotify || notice->xkb_type == XkbNewKeyboardNotify) {
                 readKeyboardMapping(*this);
             }
             continue;
@@ -148,9 +161,28 @@ void TapObject::serve(bool (*stopRequested)()) {
     }
 }
 
+// Asks the server to announce every change of the core keyboard's key map. A server with XKB
+// sends a client that uses XKB (as Xlib does as soon as it needs the extension) XKB notices
+// instead of the core MappingNotify, so without these the tap would keep the map it started
+// with. Nothing when the server has no XKB: MappingNotify then comes to every client.
+void watchKeyboardMapping(TapObject& tap) {
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = XkbMajorVersion;
+    int minor = XkbMinorVersion;
+    if (!XkbQueryExtension(tap.display, &opcode, &eventBase, &errorBase, &major, &minor)) {
+        return;
+    }
+    constexpr unsigned long notices = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+    if (XkbSelectEvents(tap.display, XkbUseCoreKbd, notices, notices)) {
+        tap.xkbEventBase = eventBase;
+    }
+}
+
 // Sets the tap up on its connection: XInput 2.1 or later, raw key events selected on the root
-// window for all master devices, the keyboard mapping and the keys held now. False when the
-// server cannot.
+// window for all master devices, the key map's changes, the keyboard mapping and the keys held
+// now. False when the server cannot.
 bool listen(TapObject& tap) {
     int event = 0;
     int error = 0;
@@ -173,6 +205,8 @@ bool listen(TapObject& tap) {
     selection.mask = mask;
     const unsigned long errorsBefore = x11::errorsSeen();
     XISelectEvents(tap.display, DefaultRootWindow(tap.display), &selection, 1);
+    // Selected before the mapping is read: a change in between is then both read and announced.
+    watchKeyboardMapping(tap);
     // Selected before the keys held are read: a key pressed in between is then held already
     // when its press arrives, which for a modifier changes nothing.
     readKeyboardMapping(tap);

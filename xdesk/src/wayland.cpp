@@ -60,7 +60,6 @@ struct Connection {
     zwp_virtual_keyboard_v1* virtualKeyboard = nullptr;
     std::unique_ptr<xkb_keymap, KeymapFree> keymap;
     std::unique_ptr<xkb_state, StateFree> keyState;
-    std::vector<unsigned> modifiersPressedByUs; // keys of keyForKeysym
 };
 
 // libwayland reports protocol errors on standard error by default; the tools never write there.
@@ -383,30 +382,24 @@ std::optional<unsigned> keyForKeysym(unsigned long keysym) {
     return std::nullopt;
 }
 
-bool postKey(unsigned key, bool down, const std::vector<Modifier>& modifiers) {
+bool postKeystroke(unsigned key, const std::vector<Modifier>& modifiers) {
     Connection& c = keyboardConnection();
     if (c.keyboard == Keyboard::none || (c.keyboard == Keyboard::virtualKeyboard && failed(c))) {
         return false;
     }
+    // Our keyboard holds nothing between keystrokes: every modifier wanted is pressed for it.
+    std::vector<NeededModifier> needed;
+    for (Modifier modifier : modifiers) {
+        if (const std::optional<unsigned> modifierKey = keyForKeysym(keysymOf(modifier))) {
+            needed.push_back({*modifierKey, 0, false});
+        }
+    }
+    if (needed.size() != modifiers.size()) {
+        return false; // a keystroke without one of its modifiers would be another keystroke
+    }
     bool sent = true;
-    if (down) {
-        for (Modifier modifier : modifiers) {
-            const std::optional<unsigned> modifierKey = keyForKeysym(keysymOf(modifier));
-            if (!modifierKey ||
-                std::find(c.modifiersPressedByUs.begin(), c.modifiersPressedByUs.end(),
-                          *modifierKey) != c.modifiersPressedByUs.end()) {
-                continue;
-            }
-            sent = sendKey(c, *modifierKey, true) && sent;
-            c.modifiersPressedByUs.push_back(*modifierKey);
-        }
-        sent = sendKey(c, key, true) && sent;
-    } else {
-        sent = sendKey(c, key, false) && sent;
-        while (!c.modifiersPressedByUs.empty()) {
-            sent = sendKey(c, c.modifiersPressedByUs.back(), false) && sent;
-            c.modifiersPressedByUs.pop_back();
-        }
+    for (const KeyAction& action : keystrokeActions(key, needed, {})) {
+        sent = sendKey(c, action.keycode, action.press) && sent;
     }
     if (c.keyboard == Keyboard::virtualKeyboard) {
         sent = roundTrip(c) && sent;

@@ -4,7 +4,7 @@
 // (zwp_virtual_keyboard_v1); GNOME's mutter offers neither, but takes keys through its
 // RemoteDesktop service on the session bus (mutter.h). No Wayland protocol tells a client which
 // window has the focus or which process owns a window: the accessibility bus says that
-// (frontmost.h).
+// (wayland_session.h).
 #pragma once
 
 #include "posted_keys.h"
@@ -37,11 +37,12 @@ enum class ActivationOutcome {
 // session's keymap. Nothing when the compositor takes keys in neither way.
 [[nodiscard]] std::optional<unsigned> keyForKeysym(unsigned long keysym);
 
-// Presses (`down`) or releases a key of keyForKeysym. A press first presses the `modifiers` that
-// this process does not hold yet; the release lets go of the key and then of every modifier that
-// the press pressed. The virtual keyboard carries its own modifier state, so the modifiers that
-// the user holds on another keyboard neither add to the keystroke nor are released. Returns once
-// the compositor has taken the keys in; false when they could not be sent.
-bool postKey(unsigned key, bool down, const std::vector<Modifier>& modifiers);
+// Posts one whole keystroke of a key of keyForKeysym: the `modifiers` go down, the key goes down
+// and up, and the modifiers go up in reverse order (posted_keys.h: keystrokeActions). The tools'
+// keyboard carries its own modifier state, so the modifiers that the user holds on another
+// keyboard neither add to the keystroke nor are released (on mutter, whose session shares the
+// seat's keyboard state, they do add to it). No key of ours is left down afterwards. Returns once
+// the compositor has taken the keys in; false when they could not all be sent.
+bool postKeystroke(unsigned key, const std::vector<Modifier>& modifiers);
 
 } // namespace xdesk::wayland

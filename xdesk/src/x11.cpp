@@ -284,7 +284,28 @@ std::optional<NeededModifier> modifierState(Modifier modifier) {
     const unsigned mask = modifierMaskOf(x, static_cast<KeyCode>(*keycode));
     const bool inEffect =
         mask != 0 && XkbGetState(x, XkbUseCoreKbd, &state) == Success && (state.mods & mask) != 0;
-    return NeededModifier{*keycode, inEffect};
+    return NeededModifier{*keycode, mask, inEffect};
+}
+
+std::vector<HeldModifierKey> heldModifierKeys() {
+    std::vector<HeldModifierKey> held;
+    Display* x = display();
+    if (x == nullptr) {
+        return held;
+    }
+    char keys[32] = {};
+    XQueryKeymap(x, keys);
+    for (unsigned keycode = 8; keycode < 256; ++keycode) {
+        const auto byte = static_cast<unsigned char>(keys[keycode / 8]);
+        if ((byte & (1u << (keycode % 8))) == 0) {
+            continue;
+        }
+        const KeySym unshifted = XkbKeycodeToKeysym(x, static_cast<KeyCode>(keycode), 0, 0);
+        if (holdsModifier(unshifted)) {
+            held.push_back({keycode, modifierMaskOf(x, static_cast<KeyCode>(keycode))});
+        }
+    }
+    return held;
 }
 
 void fakeKeys(const std::vector<KeyAction>& actions) {
@@ -323,18 +344,6 @@ struct ActivationWatch {
 ActivationWatch& activationWatch() {
     static ActivationWatch watch;
     return watch;
-}
-
-// Where /proc/PID/exe leads; nothing when the process has gone or is not ours to look at.
-std::optional<std::string> executablePath(pid_t pid) {
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    std::string target(4096, '\0');
-    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
-        return std::nullopt;
-    }
-    target.resize(static_cast<std::size_t>(length));
-    return target;
 }
 
 // Reads the active window afresh and, when it makes an activation, what it says of its
