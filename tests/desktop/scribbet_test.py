@@ -254,10 +254,17 @@ class ScribbetDesktopTest(ScribbetTestCase):
         self.assertWidget(app, "entry", "keep", [0, 4])
 
     def test_empty_password_entry_takes_the_text(self):
+        # The entry reads as one mask character per character, while the caret after the text
+        # counts the text's UTF-16 units: an emoji counts one there and two here.
         app = self.start_app(focus="password")
-        line, _ = self.scribbet(app.pid, "s3cret")
-        self.assertEqual(line, inserted("AXTextField", app.pid, subrole="AXSecureTextField"))
-        self.assertWidget(app, "password", "s3cret", [6, 6])
+        for text, caret in (("s3cret", 6), ("a\U0001F600b", 3)):
+            with self.subTest(text=text):
+                app.reset({"windows": [{"name": "main", "focus": "password"}]})
+                self.probe("focus", app.pid)
+                line, _ = self.scribbet(app.pid, text)
+                self.assertEqual(line, inserted("AXTextField", app.pid,
+                                                subrole="AXSecureTextField"))
+                self.assertWidget(app, "password", text, [caret, caret])
 
     def test_password_entry_holding_text_is_left_untouched(self):
         # Its value reads as mask characters: writing it back would replace the password.

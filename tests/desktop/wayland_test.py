@@ -133,10 +133,12 @@ class DirectInsertion:
             ("text", {"text": {"text": "one\ntwo", "selection": [4, 7]}}, "2\n3",
              "AXTextArea", None, "one\n2\n3", 7),
             ("password", {}, "s3cret", "AXTextField", "AXSecureTextField", "s3cret", 6),
+            ("password", {}, "a\U0001F600b", "AXTextField", "AXSecureTextField", "a\U0001F600b",
+             3),
         ]
         app = self.start_app({"windows": [window("Notes")]})
         for focus, widgets, text, role, subrole, expected, caret in cases:
-            with self.subTest(focus=focus):
+            with self.subTest(focus=focus, text=text):
                 # Set again once the window is active: mutter drops a selection made before.
                 app.reset({"windows": [window("Notes", focus=focus, widgets=widgets)]})
                 self.probe("focus", app.pid)

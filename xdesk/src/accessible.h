@@ -28,6 +28,9 @@ struct ElementObject : cfcore::Object {
     pid_t pid = 0;
     Accessible accessible;        // for Kind::accessible
     std::optional<uint32_t> role; // an accessible's role, read once
+    // The text last written whole to a password text through this element, as the application
+    // holds it: the accessible itself reads only as a mask (value_selection.h).
+    std::optional<std::u16string> passwordText;
 
     ElementObject(Kind k, pid_t p, Accessible a)
         : Object(cfcore::elementTypeId), kind(k), pid(p), accessible(std::move(a)) {}

@@ -44,7 +44,7 @@ AXError copyFromAccessible(ElementObject& element, std::string_view name, CFType
         return readValue(accessible, value);
     }
     if (name == "AXSelectedTextRange") {
-        return readSelectedRange(accessible, value);
+        return readSelectedRange(element, value);
     }
     if (name == "AXParent") {
         if (isApplicationRole(element)) {
@@ -235,7 +235,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
         return writeValue(*object, value);
     }
     if (name == "AXSelectedTextRange") {
-        return writeSelectedRange(object->accessible, value);
+        return writeSelectedRange(*object, value);
     }
     return kAXErrorAttributeUnsupported;
 }

@@ -66,6 +66,29 @@ AXError applicationText(const Accessible& accessible, ApplicationText* text) {
     return kAXErrorSuccess;
 }
 
+// The text over which offsets count: the application's, or for a password text, whose text reads
+// as a mask, the text last written to it through this element while the mask has one character
+// per character of that text. (A mask of one character per UTF-16 unit, or one that no longer
+// matches, counts as it is read.)
+AXError offsetsText(ElementObject& element, ApplicationText* text) {
+    if (const AXError failed = applicationText(element.accessible, text);
+        failed != kAXErrorSuccess) {
+        return failed;
+    }
+    if (element.passwordText) {
+        const std::u16string& written = *element.passwordText;
+        const auto units = static_cast<long>(written.size());
+        const long characters = charactersForUnits(written, units, InsidePair::after);
+        const long maskCharacters =
+            charactersForUnits(text->text, static_cast<long>(text->text.size()), InsidePair::after);
+        if (characters != units && maskCharacters == characters &&
+            text->unit == OffsetUnit::characters) {
+            *text = {written, OffsetUnit::characters};
+        }
+    }
+    return kAXErrorSuccess;
+}
+
 // The first selection, or the caret, as the application counts: both ends and the caret.
 struct ReportedSelection {
     int32_t start = 0;
@@ -245,7 +268,8 @@ AXError readValue(const Accessible& accessible, CFTypeRef* value) {
     return kAXErrorSuccess;
 }
 
-AXError readSelectedRange(const Accessible& accessible, CFTypeRef* value) {
+AXError readSelectedRange(ElementObject& element, CFTypeRef* value) {
+    const Accessible& accessible = element.accessible;
     if (const AXError failed = requireInterface(accessible, Interface::text);
         failed != kAXErrorSuccess) {
         return failed;
@@ -255,7 +279,7 @@ AXError readSelectedRange(const Accessible& accessible, CFTypeRef* value) {
         return failed;
     }
     ApplicationText text;
-    if (const AXError failed = applicationText(accessible, &text); failed != kAXErrorSuccess) {
+    if (const AXError failed = offsetsText(element, &text); failed != kAXErrorSuccess) {
         return failed;
     }
     const std::optional<long> start = unitOffset(text, selection.start);
@@ -289,7 +313,12 @@ AXError writeValue(ElementObject& element, CFTypeRef value) {
     }
     // A password text reads as its mask, which tells nothing of what differs.
     if (role == ATSPI_ROLE_PASSWORD_TEXT) {
-        return writeWhole(accessible, text);
+        element.passwordText.reset();
+        const AXError failed = writeWhole(accessible, text);
+        if (failed == kAXErrorSuccess) {
+            element.passwordText = withUnpairedAsReplacement(text);
+        }
+        return failed;
     }
     ApplicationText old;
     if (const AXError failed = applicationText(accessible, &old); failed != kAXErrorSuccess) {
@@ -299,7 +328,8 @@ AXError writeValue(ElementObject& element, CFTypeRef value) {
     return editSpan(accessible, old, withUnpairedAsReplacement(text));
 }
 
-AXError writeSelectedRange(const Accessible& accessible, CFTypeRef value) {
+AXError writeSelectedRange(ElementObject& element, CFTypeRef value) {
+    const Accessible& accessible = element.accessible;
     CFRange range = CFRangeMake(0, 0);
     if (cfcore::lookup(value, setter)->type != cfcore::axValueTypeId ||
         !AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCFRange, &range)) {
@@ -314,7 +344,7 @@ AXError writeSelectedRange(const Accessible& accessible, CFTypeRef value) {
         return failed;
     }
     ApplicationText text;
-    if (const AXError failed = applicationText(accessible, &text); failed != kAXErrorSuccess) {
+    if (const AXError failed = offsetsText(element, &text); failed != kAXErrorSuccess) {
         return failed;
     }
     if (static_cast<long>(text.text.size()) < range.location + range.length) {
