@@ -13,7 +13,9 @@ their standard error must stay empty. --keyboard names the sway desktop's keyboa
 """
 
 import argparse
+import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -246,6 +248,44 @@ class QuietApplication:
         self.assertEqual(vantor.line(), f"APP:quiet|quiet|{quiet.pid}")
 
 
+class TerminalPaste:
+    """Fast paste into a terminal in front, native on Wayland."""
+
+    def test_fast_paste_into_a_terminal_posts_its_paste_keystroke(self):
+        # A terminal hands Control+V to the program in it (as the character 0x16); its own paste
+        # is Control+Shift+V. The program here writes every byte it reads to a file at once.
+        if shutil.which("xfce4-terminal") is None:
+            self.skipTest("xfce4-terminal is not installed (tools/deps.sh installs it)")
+        typed = os.path.join(self.desktop.workdir, "typed")
+        program = os.path.join(self.desktop.workdir, "program")
+        with open(program, "w") as out:
+            out.write(f"#!/bin/sh\nstty raw -echo\nexec dd bs=1 of={typed} 2>/dev/null\n")
+        os.chmod(program, 0o755)
+        owner = self.start_app({"windows": [window("Clipboard")]})
+        owner.command("clipboard", text="pasted text")
+        home = dict(self.desktop.env, HOME=self.desktop.workdir,
+                    XDG_CONFIG_HOME=os.path.join(self.desktop.workdir, "config"))
+        terminal = self.desktop.spawn(["xfce4-terminal", "--disable-server", "-x", program],
+                                      env=home, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(terminal.wait)
+        self.addCleanup(terminal.kill)
+        self.assertEqual(json.loads(self.probe("focus", terminal.pid))["role"], "terminal")
+        desktop.wait_until(lambda: os.path.exists(typed), desktop.APP_TIMEOUT,
+                           "the program in the terminal")
+        self.assertEqual(self.scribbet(terminal.pid),
+                         f'{{"status":"inserted","targetPid":{terminal.pid},'
+                         f'"frontmostPidBefore":{terminal.pid},"frontmostConfirmed":true}}\n')
+        desktop.wait_until(lambda: len(read_file(typed)) >= len(b"pasted text"),
+                           desktop.APP_TIMEOUT, "the paste in the terminal")
+        self.assertEqual(read_file(typed), b"pasted text")
+
+
+def read_file(path):
+    with open(path, "rb") as data:
+        return data.read()
+
+
 class SwayDirect(DirectInsertion, WaylandCase):
     compositor = "sway"
 
@@ -270,7 +310,7 @@ class MutterActivations(Activations, WaylandCase):
     compositor = "mutter"
 
 
-class SwayFastPaste(WaylandCase):
+class SwayFastPaste(TerminalPaste, WaylandCase):
     """Fast paste on sway: the target's window activated through the foreign-toplevel list,
     Control+V from the tools' own virtual keyboard."""
 
@@ -320,7 +360,7 @@ class SwayFastPaste(WaylandCase):
         self.assertEqual(front.widget("entry")["text"], "f")
 
 
-class MutterFastPaste(WaylandCase):
+class MutterFastPaste(TerminalPaste, WaylandCase):
     """Fast paste on mutter: nothing brings another window to the front; the keys go through
     mutter's RemoteDesktop when the target is in front already."""
 
