@@ -39,7 +39,7 @@ struct BusApplicationFacts {
 // The running application of an application on the bus: the bundle identifier and the localized
 // name are both the root's name (GTK gives its program name there), or else the executable name;
 // the executable name as for a window. An empty text counts as none.
-RunningApplication applicationFor(const BusApplicationFacts& application);
+RunningApplication applicationFor(const BusApplicationFacts& facts);
 
 // Where /proc/PID/exe leads; nothing when the process has gone or is not ours to look at.
 std::optional<std::string> executablePath(pid_t pid);

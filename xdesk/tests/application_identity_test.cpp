@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 // A GTK application's id, a class for the identifier and a line break in a class are the desktop
@@ -62,6 +64,45 @@ TEST(Applications, TextPropertiesBecomeUtf8) {
     // Overlong forms and encoded surrogates are not UTF-8: each byte is a Latin-1 character.
     EXPECT_EQ(xdesk::textPropertyUtf8("\xc0\xaf"), "\xc3\x80\xc2\xaf");
     EXPECT_EQ(xdesk::textPropertyUtf8("\xed\xa0\x80"), "\xc3\xad\xc2\xa0\xc2\x80");
+}
+
+// In a Wayland session the bus is all there is: the root's name, else the executable's.
+TEST(Applications, WhatTheAccessibilityBusSaysOfAnApplication) {
+    using std::nullopt;
+    using Text = std::optional<std::string>;
+    const struct {
+        const char* what;
+        xdesk::BusApplicationFacts facts;
+        Text name; // bundle identifier and localized name alike
+        Text executableName;
+    } rows[] = {
+        {"root name", {41, "gedit", "/usr/bin/gedit"}, "gedit", "gedit"},
+        {"root name differs from the executable",
+         {41, "notes", "/usr/bin/python3.11"},
+         "notes",
+         "python3.11"},
+        {"empty root name", {41, "", "/usr/bin/notes"}, "notes", "notes"},
+        {"no root name",
+         {41, nullopt, "/usr/lib/x/soffice.bin (deleted)"},
+         "soffice.bin",
+         "soffice.bin"},
+        {"nothing known", {41, nullopt, nullopt}, nullopt, nullopt},
+        {"a name with a bar", {41, "a|b", nullopt}, "a|b", nullopt},
+    };
+    for (const auto& row : rows) {
+        const xdesk::RunningApplication application = xdesk::applicationFor(row.facts);
+        EXPECT_EQ(application.bundleIdentifier, row.name) << row.what;
+        EXPECT_EQ(application.localizedName, row.name) << row.what;
+        EXPECT_EQ(application.executableName, row.executableName) << row.what;
+        EXPECT_EQ(application.processIdentifier, 41) << row.what;
+    }
+}
+
+TEST(Applications, TheExecutableOfAProcessIsWhereItsExeLinkLeads) {
+    const std::optional<std::string> own = xdesk::executablePath(getpid());
+    ASSERT_TRUE(own.has_value());
+    EXPECT_EQ(own->substr(own->rfind('/') + 1), "xdesk_rules_tests");
+    EXPECT_EQ(xdesk::executablePath(-1), std::nullopt);
 }
 
 } // namespace
