@@ -62,6 +62,9 @@ def measure(compositor, build, runs):
     with wayland.WaylandDesktop(compositor) as session:
         notes = desktop.App(session, {"program": "notes", "windows": [{"name": "main",
                                                                        "title": "Notes"}]})
+        # Focused once before the other window comes: mutter's Alt+Tab leaves out a window that
+        # never had the focus.
+        wait_focus(session, notes)
         sketch = desktop.App(session, {"program": "sketch", "windows": [{"name": "main",
                                                                          "title": "Sketch"}]})
         try:
