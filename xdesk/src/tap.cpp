@@ -7,9 +7,7 @@
 // change nothing. The run loop waits on the connection; each raw event becomes the CGEvent that
 // a Mac would deliver (rules.h: tapEventFor) and goes to the callback when its type is among the
 // events of interest.
-#include "events.h"
-#include "rules.h"
-#include "runloop.h"
+#include "tap_port.h"
 #include "x11.h"
 
 #include <X11/XKBlib.h>
@@ -21,15 +19,10 @@
 namespace xdesk {
 namespace {
 
-struct TapObject : PortObject {
+struct TapObject : TapPort {
     Display* display = nullptr;
     bool lost = false;
     int xinputOpcode = 0;
-    CGEventMask eventsOfInterest = 0;
-    CGEventTapCallBack callback = nullptr;
-    void* userInfo = nullptr;
-    bool enabled = true; // taps are enabled when made, as on a Mac
-    TapKeyboard keyboard;
 
     int descriptor() const override { return lost ? -1 : ConnectionNumber(display); }
     bool hasReadAhead() override { return !lost && XEventsQueued(display, QueuedAlready) > 0; }
@@ -42,10 +35,6 @@ struct TapObject : PortObject {
         }
     }
 };
-
-TapObject* tapObject(CFMachPortRef tap, const char* function) {
-    return lookupAs<TapObject>(tap, cfcore::machPortTypeId, function);
-}
 
 // Which X keys are modifier keys, by the keysym each types without modifiers.
 void readKeyboardMapping(TapObject& tap) {
@@ -80,30 +69,6 @@ void readHeldKeys(TapObject& tap) {
         const auto byte = static_cast<unsigned char>(keys[keycode / 8]);
         tap.keyboard.held[keycode] = (byte & (1u << (keycode % 8))) != 0;
     }
-}
-
-bool interested(const TapObject& tap, CGEventType type) {
-    return (tap.eventsOfInterest & CGEventMaskBit(type)) != 0;
-}
-
-// Hands one event to the callback, as a new CGEvent that lives for the call. What the callback
-// returns cannot go anywhere on Linux: an event of its own making is released, as a Mac would
-// take it over; the event it was given is released here, so a callback that released it too
-// aborts on that release.
-void deliver(TapObject& tap, const TapEvent& fields) {
-    auto made = std::make_unique<EventObject>();
-    made->eventType = fields.type;
-    made->flags = fields.flags;
-    made->keycode = fields.keycode;
-    made->autorepeat = fields.autorepeat;
-    const CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
-    static int proxyStandIn = 0;
-    const CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
-                                             fields.type, event, tap.userInfo);
-    if (returned != nullptr && returned != event) {
-        CFRelease(returned);
-    }
-    CFRelease(event);
 }
 
 // Serves the events that have arrived when it is called, and no more: under a flood of keys the
@@ -213,11 +178,11 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement, CGEv
 }
 
 void CGEventTapEnable(CFMachPortRef tap, bool enable) {
-    tapObject(tap, "CGEventTapEnable")->enabled = enable;
+    tapPort(tap, "CGEventTapEnable")->enabled = enable;
 }
 
 bool CGEventTapIsEnabled(CFMachPortRef tap) {
-    return tapObject(tap, "CGEventTapIsEnabled")->enabled;
+    return tapPort(tap, "CGEventTapIsEnabled")->enabled;
 }
 
 } // extern "C"
