@@ -11,8 +11,9 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
           xvfb openbox dbus at-spi2-core x11-utils python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
           imagemagick xdotool)
 # The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
-# pkg-config file names XInput too).
-packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
+# pkg-config file names XInput too); on a Wayland session the kernel's input devices through
+# libevdev, and the default keymap's modifier keys through xkbcommon.
+packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev libevdev-dev libxkbcommon-dev)
 # The manual-page lint, the Debian package's dependencies (dpkg-shlibdeps), and the host
 # examples' tests: the clipboard for fast paste, keys for gripwell.
 packages+=(mandoc dpkg-dev xclip xdotool)

@@ -1,4 +1,5 @@
-// Event taps on the Linux desktop: XInput2 raw key events of the whole session.
+// Event taps on the Linux desktop: XInput2 raw key events of the whole session on X11 (on a
+// Wayland session, the kernel's input devices: device_tap.h).
 //
 // A tap is a connection of its own to the X server that selects raw key presses and releases on
 // the root window for all master devices. X sends those for every key of the session, whatever
@@ -7,6 +8,8 @@
 // change nothing. The run loop waits on the connection; each raw event becomes the CGEvent that
 // a Mac would deliver (rules.h: tapEventFor) and goes to the callback when its type is among the
 // events of interest.
+#include "device_tap.h"
+#include "session_type.h"
 #include "tap_port.h"
 #include "x11.h"
 
@@ -154,12 +157,17 @@ extern "C" {
 
 // NULL when there is no display or its server has no XInput 2.1, and for a tap at the HID level,
 // which a Mac grants only to root. Every client may listen to the keyboard on X, so trust plays
-// no part here (the tools test it before).
+// no part here (the tools test it before). On a Wayland session, the tap over the input devices.
 CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement, CGEventTapOptions,
                                CGEventMask eventsOfInterest, CGEventTapCallBack callback,
                                void* userInfo) {
     if (callback == nullptr || tap == kCGHIDEventTap) {
         return nullptr;
+    }
+    // No Wayland protocol lets a client hear the keys meant for others, and Xwayland hears only
+    // those of X windows: a Wayland session's keys come from the kernel's input devices.
+    if (sessionType() == SessionType::wayland) {
+        return createDeviceTap(inputDeviceFolder, eventsOfInterest, callback, userInfo);
     }
     auto made = std::make_unique<TapObject>();
     made->eventsOfInterest = eventsOfInterest;
