@@ -42,6 +42,7 @@ KEYBOARD = tuple(range(1, 84)) + (97, 100, 125, 126)
 
 # struct input_event on 64-bit Linux: the time (seconds, microseconds), type, code, value.
 _RECORD = struct.Struct("qqHHi")
+RECORD_SIZE = _RECORD.size
 
 _SESSION_VARIABLES = ("DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "DBUS_SESSION_BUS_ADDRESS",
                       "AT_SPI_BUS_ADDRESS", "XKB_DEFAULT_RULES", "XKB_DEFAULT_MODEL",

@@ -22,6 +22,7 @@
 
 #include <cstdlib>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -273,16 +274,26 @@ TEST_F(DeviceTap, ADisabledTapDeliversNothingAndStillFollowsTheKeys) {
 // ---- Devices that come and go -------------------------------------------------------------------
 
 TEST_F(DeviceTap, OnlyKeyboardsAreRead) {
-    tree.add("event0", {BTN_LEFT, BTN_RIGHT});        // a mouse
-    tree.add("event1", {KEY_POWER});                  // a power button
-    tree.add("event2", {KEY_BRIGHTNESSUP, KEY_MUTE}); // a laptop's hot keys
-    tree.add("event3", {});                           // sends no keys at all
-    tree.add("keyboard", keyboardKeys());             // not a name the kernel gives
-    tree.addFile("event4");                           // not a device
-    tree.add("event5", {KEY_SPACE, KEY_B});           // a keyboard, even a small one
+    struct Device {
+        const char* name;
+        std::set<unsigned> keys;
+    };
+    const Device devices[] = {
+        {"event0", {BTN_LEFT, BTN_RIGHT}},        // a mouse
+        {"event1", {KEY_POWER}},                  // a power button
+        {"event2", {KEY_BRIGHTNESSUP, KEY_MUTE}}, // a laptop's hot keys
+        {"keyboard", keyboardKeys()},             // not a name the kernel gives
+        {"event5", {KEY_SPACE, KEY_B}},           // a keyboard, even a small one
+    };
+    for (const Device& device : devices) {
+        tree.add(device.name, device.keys);
+    }
+    tree.add("event3", {}); // sends no keys at all
+    tree.addFile("event4"); // not a device
     start();
-    for (const char* device : {"event0", "event1", "event2", "event3", "keyboard", "event5"}) {
-        tree.send(device, key(KEY_B, 1));
+    // Each sends a key it has; only the keyboard's is heard.
+    for (const Device& device : devices) {
+        tree.send(device.name, key(*device.keys.begin(), 1));
     }
     EXPECT_EQ(taken(), std::vector<Seen>{keyDown(macB, 0)});
 }
@@ -477,7 +488,7 @@ TEST_F(DeviceTap, TheDefaultKeymapNamesTheModifiers) {
     for (const KeymapCase& keymap : cases) {
         SCOPED_TRACE(keymap.value);
         setenv(keymap.variable, keymap.value, 1);
-        start();
+        ASSERT_NO_FATAL_FAILURE(start());
         unsetenv(keymap.variable);
         tree.send("event0", key(KEY_LEFTALT, 1));
         tree.send("event0", key(KEY_LEFTALT, 0));
