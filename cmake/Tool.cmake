@@ -38,6 +38,11 @@ function(add_tool name)
 
   add_executable(${name} ${dir}/main.cpp)
   target_link_libraries(${name} PRIVATE ${name}_core)
+  # On the Linux desktop the process starts by sending standard error nowhere
+  # (xdesk/src/process_start.cpp).
+  if(NOT USE_MACSIM AND NOT APPLE)
+    target_sources(${name} PRIVATE $<TARGET_OBJECTS:xdesk_process_start>)
+  endif()
   # Off Apple, the C++ runtime goes into the tool itself, and only the shared libraries that the
   # linked code calls are recorded as needed. Loading libstdc++, libm and libgcc_s at every start
   # was most of what a tool cost beyond /bin/true (bench/README.md). The sanitizers bring their

@@ -101,6 +101,10 @@ def insert(pid, text):
     if status == "target_mismatch":
         # The user has moved on to another application: write nothing anywhere.
         return f"not inserted: the focus is in process {answer.get('focusedPid')}"
+    if status == "set_value_failed" and error == "cannot_complete":
+        # The application did not answer in time: it may still take the text. Pasting it too
+        # could insert it twice.
+        return "perhaps not inserted: the application did not answer in time"
     if status not in FALL_BACK_TO_PASTE:
         return f"not inserted: {status} ({error})"
 

@@ -127,6 +127,10 @@ func insert(_ pid: pid_t, _ text: String) -> String {
     case "target_mismatch":
         // The user has moved on to another application: write nothing anywhere.
         return "not inserted: the focus is in process \(answer.focusedPid.map { String($0) } ?? "?")"
+    case "set_value_failed" where answer.error == "cannot_complete":
+        // The application did not answer in time: it may still take the text. Pasting it too
+        // could insert it twice.
+        return "perhaps not inserted: the application did not answer in time"
     case let status where !fallBackToPaste.contains(status):
         return "not inserted: \(status) (\(answer.error ?? ""))"
     default:

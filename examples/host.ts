@@ -122,6 +122,11 @@ async function insert(pid: number, text: string): Promise<string> {
     // The user has moved on to another application: write nothing anywhere.
     return `not inserted: the focus is in process ${answer.focusedPid}`;
   }
+  if (answer.status === "set_value_failed" && answer.error === "cannot_complete") {
+    // The application did not answer in time: it may still take the text. Pasting it too could
+    // insert it twice.
+    return "perhaps not inserted: the application did not answer in time";
+  }
   if (!fallBackToPaste.has(answer.status)) {
     return `not inserted: ${answer.status} (${answer.error})`;
   }

@@ -73,7 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const CFRange range{position(input, n), position(input, n)};
     const std::optional<std::u16string> elementRole = role(input);
     const std::optional<std::u16string> elementSubrole = role(input);
-    const bool valueRefused = input.ConsumeIntegralInRange(0, 7) == 0;
+    // What the application does with the value: takes it, or (one in eight each) answers too
+    // late and keeps its value, answers too late and takes it, answers yes and keeps its value.
+    enum class ValueWrite { taken, lateKept, lateTaken, ignored };
+    const int valueDraw = input.ConsumeIntegralInRange(0, 7);
+    const ValueWrite valueWrite =
+        valueDraw > 2 ? ValueWrite::taken : static_cast<ValueWrite>(valueDraw + 1);
     const bool caretRefused = input.ConsumeIntegralInRange(0, 7) == 0;
     const bool caretNotMade = input.ConsumeIntegralInRange(0, 7) == 0;
 
@@ -102,8 +107,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     macsim::reset();
     macsim::Element& field = macsim::element("field");
-    if (valueRefused) {
+    field.attributes["AXValue"] = macsim::Read::of(value);
+    switch (valueWrite) {
+    case ValueWrite::taken:
+        break;
+    case ValueWrite::lateKept:
         field.writeErrors["AXValue"] = kAXErrorCannotComplete;
+        break;
+    case ValueWrite::lateTaken:
+        field.writeOutcomes["AXValue"] =
+            macsim::WriteOutcome::storingWritten(kAXErrorCannotComplete);
+        break;
+    case ValueWrite::ignored:
+        field.writeOutcomes["AXValue"] = macsim::WriteOutcome::keepingOld();
+        break;
     }
     if (caretRefused) {
         field.writeErrors["AXSelectedTextRange"] = kAXErrorIllegalArgument;
@@ -134,10 +151,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzcheck::require(!writes.empty() && writes[0].attribute == "AXValue" &&
                            writes[0].value == macsim::Value(*expected),
                        "the value written differs from the model");
-    if (valueRefused) {
+    // A secure field's value is never read back; any other is, and tells whether the write
+    // landed: it reads as ours when the application took it or ours equals the old value.
+    const bool readsAsOurs = valueWrite == ValueWrite::taken ||
+                             valueWrite == ValueWrite::lateTaken || *expected == value;
+    const char* refusal = nullptr;
+    if (valueWrite == ValueWrite::lateKept || valueWrite == ValueWrite::lateTaken) {
+        refusal = secure || !readsAsOurs ? "cannot_complete" : nullptr;
+    } else if (valueWrite == ValueWrite::ignored) {
+        refusal = !secure && !readsAsOurs ? "failure" : nullptr;
+    }
+    if (refusal != nullptr) {
         fuzzcheck::require(response.status == "set_value_failed" && writes.size() == 1 &&
-                               !response.selectionUpdated && response.error,
-                           "a refused value write went on");
+                               !response.selectionUpdated && response.error == refusal,
+                           "a value that did not land was not reported, or the run went on");
         return 0;
     }
     fuzzcheck::require(response.status == "inserted", "not inserted");

@@ -10,6 +10,7 @@
 
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -27,35 +28,59 @@ namespace {
 // A UTF-8 byte-order mark.
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int given) : fd(given) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
+
+// The whole of a regular file, as big as it was when opened. Anything else gives nothing, within
+// a bounded time and memory: a FIFO (whose open would wait for a writer for ever, so it is opened
+// without waiting), a directory, a socket, a device (/dev/zero never ends), and a file that grew
+// while it was read, which was not whole when the read began.
 std::optional<std::string> readWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat status {};
+    // Looked at before it is opened: opening some devices has effects of its own.
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
-    std::string bytes;
-    // A regular file's size, reserved up front, spares the copies of a growing buffer; a file
-    // that grows meanwhile, or one without a size (a pipe), is still read to its end.
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-        bytes.reserve(static_cast<std::size_t>(status.st_size));
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // Looked at again once open: the path may name something else by now.
+    if (file.fd < 0 || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size < 0) {
+        return std::nullopt;
     }
+    const auto size = static_cast<std::size_t>(status.st_size);
+    std::string bytes;
+    // Reserved up front: no copies of a growing buffer.
+    bytes.reserve(size);
     char buffer[65536];
     for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        // One byte more than the size is asked for at the end, to see whether the file has grown.
+        const std::size_t wanted =
+            std::min(sizeof buffer, bytes.size() < size ? size - bytes.size() : std::size_t{1});
+        const ssize_t count = ::read(file.fd, buffer, wanted);
         if (count < 0 && errno == EINTR) {
             continue;
         }
         if (count < 0) {
-            ::close(fd);
             return std::nullopt;
         }
         if (count == 0) {
-            break;
+            return bytes; // the end; a file that shrank meanwhile ends early, whole
+        }
+        if (bytes.size() + static_cast<std::size_t>(count) > size) {
+            return std::nullopt; // it grew while it was read
         }
         bytes.append(buffer, static_cast<std::size_t>(count));
     }
-    ::close(fd);
-    return bytes;
 }
 
 } // namespace

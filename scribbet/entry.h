@@ -23,7 +23,9 @@ inline constexpr std::string_view fastPasteSwitch = "--fast-paste";
 [[nodiscard]] std::optional<std::u16string> decodeInputText(std::string_view bytes);
 
 // The whole file named at position 2, as decodeInputText reads it. Nothing when the list has
-// fewer than 3 entries or the file can't be read or decoded, also when it is too big to hold.
+// fewer than 3 entries or the file can't be read or decoded, also when it is too big to hold,
+// and for anything but a regular file (a FIFO, a directory, a device, a socket) or a file that
+// grows while it is read; neither waits nor grows past the file's size.
 // The file's bytes are gone by the time it returns: only the decoded text stays.
 [[nodiscard]] std::optional<std::u16string> readInputText(const Arguments& arguments);
 

@@ -107,9 +107,42 @@ macsim::Settable readSettable(const Json& json, const std::string& place) {
     return settable;
 }
 
+// {"error": CODE, "stores": STORED}, both optional: the code the write returns (success without
+// one) and what it leaves as the attribute's value: "written", "nothing" (the old value stays),
+// or {"value": READ-VALUE}. Without "stores", a write that succeeds stores what was written and
+// one that fails stores nothing.
+macsim::WriteOutcome readWriteOutcome(const Json& json, const std::string& place) {
+    requireObject(json, place);
+    allowOnly(json, place, {"error", "stores"});
+    macsim::WriteOutcome outcome;
+    if (json.contains("error")) {
+        outcome.code = readErrorCode(json.at("error"), memberPlace(place, "error"));
+    }
+    if (!json.contains("stores")) {
+        if (outcome.code != kAXErrorSuccess) {
+            outcome.effect = macsim::WriteOutcome::Effect::keepsOld;
+        }
+        return outcome;
+    }
+    const Json& stores = json.at("stores");
+    const std::string at = memberPlace(place, "stores");
+    if (stores == "written") {
+        outcome.effect = macsim::WriteOutcome::Effect::storesWritten;
+    } else if (stores == "nothing") {
+        outcome.effect = macsim::WriteOutcome::Effect::keepsOld;
+    } else if (stores.is_object()) {
+        allowOnly(stores, at, {"value"});
+        outcome.effect = macsim::WriteOutcome::Effect::storesOther;
+        outcome.other = readValue(requireMember(stores, at, "value"), memberPlace(at, "value"));
+    } else {
+        throw FormatError{at, "expected \"written\", \"nothing\" or {\"value\": VALUE}"};
+    }
+    return outcome;
+}
+
 macsim::Element readElement(const Json& json, const std::string& place) {
     requireObject(json, place);
-    allowOnly(json, place, {"pid", "attributes", "settable", "writeErrors"});
+    allowOnly(json, place, {"pid", "attributes", "settable", "writeErrors", "onWrite"});
     macsim::Element element;
     if (json.contains("pid")) {
         element.pid = readPidOutcome(json.at("pid"), memberPlace(place, "pid"));
@@ -131,6 +164,17 @@ macsim::Element readElement(const Json& json, const std::string& place) {
         for (const auto& item : requireObject(json.at("writeErrors"), at).items()) {
             element.writeErrors[item.key()] =
                 readErrorCode(item.value(), memberPlace(at, item.key()));
+        }
+    }
+    if (json.contains("onWrite")) {
+        const std::string at = memberPlace(place, "onWrite");
+        for (const auto& item : requireObject(json.at("onWrite"), at).items()) {
+            if (element.writeErrors.count(item.key()) != 0) {
+                throw FormatError{memberPlace(at, item.key()),
+                                  "the write of " + item.key() + " is in writeErrors too"};
+            }
+            element.writeOutcomes[item.key()] =
+                readWriteOutcome(item.value(), memberPlace(at, item.key()));
         }
     }
     return element;

@@ -9,7 +9,11 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
           # the virtual desktop, the GTK test application, the demo's screenshots, and the key
           # presses and window activations of the desktop tests
           xvfb openbox dbus at-spi2-core x11-utils python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
-          imagemagick xdotool)
+          imagemagick xdotool
+          # xmodmap, to change the key map under gripwell
+          x11-xserver-utils
+          # a terminal (VTE) for scribbet's fast paste
+          xfce4-terminal)
 # The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
 # pkg-config file names XInput too); on a Wayland session the kernel's input devices through
 # libevdev, and the default keymap's modifier keys through xkbcommon.

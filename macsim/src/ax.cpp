@@ -347,15 +347,22 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
         result =
             object->kind == ElementObject::Kind::application ? kAXErrorSuccess : record.missing;
     } else {
-        auto found = record.element->writeErrors.find(name);
-        if (found != record.element->writeErrors.end()) {
-            result = found->second;
-        } else {
+        WriteOutcome outcome;
+        if (auto found = record.element->writeOutcomes.find(name);
+            found != record.element->writeOutcomes.end()) {
+            outcome = found->second;
+        } else if (auto refused = record.element->writeErrors.find(name);
+                   refused != record.element->writeErrors.end()) {
+            outcome = WriteOutcome::keepingOld(refused->second);
+        }
+        result = outcome.code;
+        if (outcome.effect != WriteOutcome::Effect::keepsOld) {
             // The old value goes before the new one is stored, so that the element never holds
             // a big text twice.
             Read& stored = record.element->attributes[name];
             stored = Read::none();
-            stored = Read::of(*written);
+            stored = Read::of(outcome.effect == WriteOutcome::Effect::storesOther ? outcome.other
+                                                                                  : *written);
         }
     }
     // The log takes the converted value itself: a big text is not copied once more.

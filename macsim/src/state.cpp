@@ -2,6 +2,8 @@
 // the control API's views of the CoreFoundation objects and texts.
 #include "objects.h"
 
+#include <cfcore/runloop.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
@@ -59,6 +61,25 @@ void logCall(const char* function, std::string target, std::string attribute) {
 void registerReset(void (*resetArea)()) {
     shared().areaResets.push_back(resetArea);
 }
+
+namespace {
+
+// The run-loop calls that cfcore defines enter the call log like every other call, and two of
+// them create nothing while their failure flag is set.
+void logRunLoopCall(const char* function, std::string target, std::string detail) {
+    logCall(function, std::move(target), std::move(detail));
+}
+
+bool refuseRunLoopCall(const char* function) {
+    const std::string_view name = function;
+    return (name == "CFFileDescriptorCreate" && shared().failures.fileDescriptorCreate) ||
+           (name == "CFMachPortCreateRunLoopSource" && shared().failures.runLoopSourceCreate);
+}
+
+[[maybe_unused]] const bool hooked =
+    (cfcore::setRunLoopCallHooks({&logRunLoopCall, &refuseRunLoopCall}), true);
+
+} // namespace
 
 } // namespace detail
 

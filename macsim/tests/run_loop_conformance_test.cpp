@@ -141,6 +141,27 @@ TEST_F(SimRunLoop, InvalidationLetsGoOfTheSource) {
     EXPECT_EQ(macsim::liveObjects(), 0u);
 }
 
+// The run loop holds a source while it serves it: a callout may invalidate its own descriptor, of
+// which the run loop held the last reference, and still use it. A descriptor closed under the run
+// loop never fires again and does not keep the run waiting.
+TEST_F(SimRunLoop, ACalloutMayInvalidateItsOwnDescriptorAndAClosedOneDropsOut) {
+    CFRelease(watch(pipe[1], [](CFFileDescriptorRef f, CFOptionFlags, void*) {
+        CFFileDescriptorInvalidate(f);
+        happenings.push_back(CFFileDescriptorIsValid(f) ? "still valid" : "invalidated");
+    }));
+    const int closed = ::dup(pipe[1]);
+    CFFileDescriptorRef dropped = watch(closed, [](CFFileDescriptorRef, CFOptionFlags, void*) {
+        happenings.push_back("closed one fired");
+    });
+    ::close(closed);
+    CFRunLoopRun();
+    EXPECT_EQ(happenings, std::vector<std::string>{"invalidated"});
+    EXPECT_EQ(macsim::liveObjects(), 2u) << "the closed one's source and descriptor";
+    CFFileDescriptorInvalidate(dropped);
+    CFRelease(dropped);
+    EXPECT_EQ(macsim::liveObjects(), 0u);
+}
+
 using SimRunLoopDeathTest = SimRunLoop;
 
 // The event handed to a callback is not the callback's to release.

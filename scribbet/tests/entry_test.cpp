@@ -8,6 +8,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace scribbet {
@@ -131,6 +134,48 @@ TEST(Process, ReaderGoneStillExitsZeroWithoutASignal) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "");
+}
+
+// Nothing that FILE names may hold the run up or fill its memory: a FIFO that nobody writes to
+// (whose plain open would wait for ever), a device that never ends, a socket, and a file whose
+// contents are longer than the size it reported when opened, as a file growing while it is read
+// is. The child is killed after a few seconds, which no refusal comes near.
+TEST(Process, AnythingButAWholeRegularFileIsRefusedAtOnce) {
+    char directory[] = "/tmp/scribbet-special-XXXXXX";
+    ASSERT_NE(::mkdtemp(directory), nullptr);
+    const std::string fifo = std::string(directory) + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socketPath = std::string(directory) + "/socket";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 1), 0);
+
+    for (const std::string& path : {fifo, std::string("/dev/zero"), socketPath,
+                                    std::string("/proc/self/status"), std::string(directory)}) {
+        macsim::reset();
+        macsim::desktop().trusted = true;
+        macsim::ChildOptions options;
+        options.timeoutSeconds = 3;
+        const auto result = macsim::runChild(
+            [&path]() -> int {
+                run({"scribbet", "42", path});
+            },
+            options);
+        EXPECT_EQ(result.out,
+                  R"({"status":"unexpected_error","targetPid":42,"error":"text_read_failed"})"
+                  "\n")
+            << path;
+        EXPECT_EQ(result.signal, 0) << path;
+        EXPECT_EQ(result.exitCode, 0) << path;
+        EXPECT_EQ(result.err, "") << path;
+    }
+    ::close(listening);
+    std::remove(socketPath.c_str());
+    std::remove(fifo.c_str());
+    ::rmdir(directory);
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 namespace {
 
 using macsim::ElementValue;
@@ -86,29 +89,165 @@ TEST_F(Splice, WritesTheSplicedValueThenTheCaretCountedInUtf16Units) {
     }
 }
 
-// Each failure stops the calls where it shows, with nothing left alive (see insert); the lines
-// and the writes are the scenarios' to check.
-TEST_F(Splice, EachFailureStopsWhereItShows) {
+const std::string readValue = "AXUIElementCopyAttributeValue field AXValue";
+const std::string readRange = "AXUIElementCopyAttributeValue field AXSelectedTextRange";
+
+std::string line(const std::string& status, const std::string& tail) {
+    return R"({"status":")" + status + R"(","role":"AXTextArea","targetPid":412,"focusedPid":412)" +
+           tail + "}";
+}
+
+// Each write is read back once; what it reads decides the line and where the calls stop, and
+// nothing is left alive (see insert). "abc" with "b" selected becomes "aXYc", caret at 3, unless
+// a case says otherwise.
+TEST_F(Splice, EachReadBackDecidesTheAnswer) {
+    using macsim::WriteOutcome;
+    const std::u16string longValue(70'000, u'a'); // compared in more than one piece
+    std::u16string longWritten = longValue;
+    longWritten.back() = u'X';
+    std::u16string nearlyLongWritten = longWritten;
+    nearlyLongWritten[69'998] = u'b';
+    const std::vector<std::string> allCalls = {setValue, readValue, createRange, setCaret,
+                                               readRange};
+    const std::string inserted = line("inserted", R"(,"selectionUpdated":true)");
     struct Case {
         const char* name;
-        std::map<std::string, AXError> writeErrors;
-        bool caretValueFails;
+        std::function<void(macsim::Element&)> arrange;
+        std::string line;
         std::vector<std::string> calls;
+        std::u16string value = u"abc";
+        CFRange range = CFRangeMake(1, 1);
+        std::u16string text = u"XY";
+        std::optional<std::u16string> subrole = std::nullopt;
     };
     const Case cases[] = {
-        {"value write refused", {{"AXValue", kAXErrorCannotComplete}}, false, {setValue}},
-        {"caret value not made", {}, true, {setValue, createRange}},
-        {"caret write refused",
-         {{"AXSelectedTextRange", kAXErrorAttributeUnsupported}},
-         false,
-         {setValue, createRange, setCaret}},
+        {"value refused: nothing read back",
+         [](macsim::Element& e) { e.writeErrors["AXValue"] = kAXErrorAttributeUnsupported; },
+         line("set_value_failed", R"(,"error":"attribute_unsupported")"),
+         {setValue}},
+        {"value answer too late, old value still there",
+         [](macsim::Element& e) { e.writeErrors["AXValue"] = kAXErrorCannotComplete; },
+         line("set_value_failed", R"(,"error":"cannot_complete")"),
+         {setValue, readValue}},
+        {"value answer too late, the value landed",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] = WriteOutcome::storingWritten(kAXErrorCannotComplete);
+         },
+         inserted, allCalls},
+        {"value answer too late, a long value that differs in its last piece only",
+         [&](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] =
+                 WriteOutcome::storing(nearlyLongWritten, kAXErrorCannotComplete);
+         },
+         line("set_value_failed", R"(,"error":"cannot_complete")"),
+         {setValue, readValue},
+         longValue,
+         CFRangeMake(69'999, 1),
+         u"X"},
+        {"value accepted and ignored",
+         [](macsim::Element& e) { e.writeOutcomes["AXValue"] = WriteOutcome::keepingOld(); },
+         line("set_value_failed", R"(,"error":"failure")"),
+         {setValue, readValue}},
+        {"value accepted and ignored, but the same as ours",
+         [](macsim::Element& e) { e.writeOutcomes["AXValue"] = WriteOutcome::keepingOld(); },
+         line("inserted", R"(,"selectionUpdated":true)"), allCalls, u"abc", CFRangeMake(1, 1),
+         u"b"},
+        // Neither ours nor the old one, each off by one unit in another part of the value.
+        {"value changed otherwise: the head differs",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] = WriteOutcome::storing(macsim::text("xbc"));
+         },
+         inserted, allCalls},
+        {"value changed otherwise: the tail differs",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] = WriteOutcome::storing(macsim::text("abd"));
+         },
+         inserted, allCalls},
+        {"value changed otherwise: one unit longer",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] = WriteOutcome::storing(macsim::text("abcc"));
+         },
+         inserted, allCalls},
+        {"value unreadable after the write",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] = WriteOutcome::keepingOld();
+             macsim::onCall("AXUIElementCopyAttributeValue", 1, [] {
+                 macsim::element("field").attributes["AXValue"] =
+                     macsim::Read::error(kAXErrorCannotComplete);
+             });
+         },
+         inserted, allCalls},
+        {"secure field: its mask is not read back",
+         [](macsim::Element& e) { e.writeOutcomes["AXValue"] = WriteOutcome::keepingOld(); },
+         R"({"status":"inserted","role":"AXTextArea","subrole":"AXSecureTextField",)"
+         R"("targetPid":412,"focusedPid":412,"selectionUpdated":true})",
+         {setValue, createRange, setCaret, readRange},
+         u"",
+         CFRangeMake(0, 0),
+         u"XY",
+         u"AXSecureTextField"},
+        {"secure field: an answer too late is a failure",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXValue"] = WriteOutcome::storingWritten(kAXErrorCannotComplete);
+         },
+         R"({"status":"set_value_failed","role":"AXTextArea","subrole":"AXSecureTextField",)"
+         R"("targetPid":412,"focusedPid":412,"error":"cannot_complete"})",
+         {setValue},
+         u"",
+         CFRangeMake(0, 0),
+         u"XY",
+         u"AXSecureTextField"},
+        {"caret value not made",
+         [](macsim::Element&) { macsim::failures().axValueCreate = true; },
+         line("inserted", R"(,"selectionUpdated":false,"error":"selection_value_create_failed")"),
+         {setValue, readValue, createRange}},
+        {"caret refused",
+         [](macsim::Element& e) {
+             e.writeErrors["AXSelectedTextRange"] = kAXErrorAttributeUnsupported;
+         },
+         line("inserted", R"(,"selectionUpdated":false,"error":"attribute_unsupported")"),
+         {setValue, readValue, createRange, setCaret}},
+        {"caret taken, selection kept twice",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXSelectedTextRange"] = WriteOutcome::storing(macsim::range(3, 1));
+         },
+         line("inserted", R"(,"selectionUpdated":false,"error":"failure")"),
+         {setValue, readValue, createRange, setCaret, readRange, setCaret, readRange}},
+        {"caret taken, selection kept once",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXSelectedTextRange"] = WriteOutcome::storing(macsim::range(3, 1));
+             macsim::onCall("AXUIElementSetAttributeValue", 3, [] {
+                 macsim::element("field").writeOutcomes.erase("AXSelectedTextRange");
+             });
+         },
+         inserted,
+         {setValue, readValue, createRange, setCaret, readRange, setCaret, readRange}},
+        {"caret taken, selection kept, caret refused the second time",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXSelectedTextRange"] = WriteOutcome::storing(macsim::range(3, 1));
+             macsim::onCall("AXUIElementSetAttributeValue", 3, [] {
+                 macsim::element("field").writeOutcomes["AXSelectedTextRange"] =
+                     WriteOutcome::keepingOld(kAXErrorCannotComplete);
+             });
+         },
+         line("inserted", R"(,"selectionUpdated":false,"error":"cannot_complete")"),
+         {setValue, readValue, createRange, setCaret, readRange, setCaret}},
+        {"selection unreadable after the caret",
+         [](macsim::Element& e) {
+             e.writeOutcomes["AXSelectedTextRange"] = WriteOutcome::keepingOld();
+             e.attributes["AXSelectedTextRange"] = macsim::Read::error(kAXErrorCannotComplete);
+         },
+         inserted, allCalls},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         SetUp();
-        macsim::element("field").writeErrors = c.writeErrors;
-        macsim::failures().axValueCreate = c.caretValueFails;
-        static_cast<void>(insert(u"abc", CFRangeMake(1, 1), u"XY"));
-        EXPECT_EQ(macsim::callStrings(), c.calls) << c.name;
+        macsim::Element& field = macsim::element("field");
+        field.attributes["AXValue"] = macsim::Read::of(c.value);
+        c.arrange(field);
+        EXPECT_EQ(scribbet::encode(insert(c.value, c.range, c.text, u"AXTextArea", c.subrole)),
+                  c.line);
+        EXPECT_EQ(macsim::callStrings(), c.calls);
     }
 }
 

@@ -64,8 +64,10 @@ const WholeRun wholeRuns[] = {
          "AXUIElementCopyAttributeValue area AXSelectedTextRange",
          "AXUIElementIsAttributeSettable area AXSelectedTextRange",
          "AXUIElementSetAttributeValue area AXValue",
+         "AXUIElementCopyAttributeValue area AXValue",
          "AXValueCreate",
          "AXUIElementSetAttributeValue area AXSelectedTextRange",
+         "AXUIElementCopyAttributeValue area AXSelectedTextRange",
      }},
     // An editable field of process 97 has the focus, and the target reports no focus of its own:
     // its role and subrole are read for the line, and nothing else is done with it.

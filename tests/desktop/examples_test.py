@@ -167,6 +167,19 @@ class InsertionTest(ExampleTestCase):
         desktop.wait_until(lambda: app.widget("password")["text"] == "hunter2",
                            desktop.APP_TIMEOUT, "the paste")
 
+    def test_does_not_paste_after_an_answer_that_did_not_come_in_time(self):
+        # The entry's change handler holds the application up past the write's timeout and the
+        # read back after it: scribbet cannot tell whether the value landed (it will), and the
+        # host must not paste it a second time.
+        app = self.start_window(widgets={"entry": {"text": "Meet on Tuesday", "selection": [8, 15],
+                                                   "slow_change": 20}})
+        self.addCleanup(app.process.kill)  # rather than wait for the handler
+        said = self.example.run("insert", str(app.pid), "Friday")
+        self.assertEqual(said, [
+            f'scribbet: {{"status":"set_value_failed","role":"AXTextField",'
+            f'"targetPid":{app.pid},"focusedPid":{app.pid},"error":"cannot_complete"}}',
+            "perhaps not inserted: the application did not answer in time"])
+
     def test_writes_nothing_when_the_focus_is_in_another_application(self):
         target = self.start_window(title="target", widgets={"entry": {"text": "alpha"}})
         front = self.start_window(title="front", widgets={"entry": {"text": "beta"}})

@@ -43,6 +43,7 @@ class ToolTestCase(unittest.TestCase):
     tool = ""  # the tool's name, which is also its command-line option here
     binary = ""  # set by main()
     accessibility = True
+    cookie = False  # the X server lets in only clients with the desktop's cookie
 
     def setUp(self):
         if not self.binary or not os.path.isfile(self.binary):
@@ -50,7 +51,7 @@ class ToolTestCase(unittest.TestCase):
                 f"{self.binary} does not exist" if self.binary else
                 "this build runs the tools against the simulated platform; configure with "
                 f"USE_MACSIM=OFF (preset 'desktop') or pass --{self.tool} PATH"))
-        self.desktop = desktop.Desktop(accessibility=self.accessibility)
+        self.desktop = desktop.Desktop(accessibility=self.accessibility, cookie=self.cookie)
         self.desktop.start()
         self.addCleanup(self.desktop.stop)
 
@@ -68,6 +69,11 @@ class ToolTestCase(unittest.TestCase):
         line (vantor's observer) is in place."""
         desktop.wait_until(lambda: sleeps_in_poll(process.pid), desktop.START_TIMEOUT,
                            f"{self.tool} waiting in its run loop")
+
+    def env_without_cookie(self):
+        """The desktop's environment with an authority file that holds no cookie: the X server
+        refuses the connection, and Xlib prints the server's reason to standard error."""
+        return dict(self.desktop.env, XAUTHORITY=os.path.join(self.desktop.workdir, "no-cookie"))
 
     def end_tool(self, process):
         self.assertEqual(process.stop(), b"", f"nothing on {self.tool}'s standard error")

@@ -159,5 +159,14 @@ class VantorWithoutDisplayTest(VantorTestCase):
         self.assertIsNone(vantor.process.poll())
 
 
+class VantorRefusedByTheDisplayTest(VantorTestCase):
+    cookie = True
+
+    def test_a_refused_display_is_as_none_and_nothing_goes_to_standard_error(self):
+        vantor = self.start_tool(env=self.env_without_cookie())
+        self.assertEqual(vantor.unread(), b"")
+        self.assertIsNone(vantor.process.poll())
+
+
 if __name__ == "__main__":
     sys.exit(toolcase.main("vantor", VantorTestCase))

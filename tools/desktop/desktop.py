@@ -22,6 +22,7 @@ import os
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -100,12 +101,28 @@ def _read_line(fd, timeout, what):
     return data.split(b"\n", 1)[0].decode()
 
 
+def _write_xauthority(path, cookie):
+    """An authority file with one MIT-MAGIC-COOKIE-1 for any display of any host (FamilyWild,
+    empty address and display number): what an X server given -auth lets in, and what a client
+    presents."""
+    def counted(data):
+        return struct.pack(">H", len(data)) + data
+    entry = (struct.pack(">H", 0xFFFF) + counted(b"") + counted(b"")
+             + counted(b"MIT-MAGIC-COOKIE-1") + counted(cookie))
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "wb") as out:
+        out.write(entry)
+
+
 class Desktop:
     """One virtual desktop. Use as a context manager, or call start() and stop()."""
 
-    def __init__(self, accessibility=True, screen="1280x800x24"):
+    def __init__(self, accessibility=True, screen="1280x800x24", cookie=False):
         self.accessibility = accessibility
         self.screen = screen
+        # With a cookie the X server lets in only clients that present it: the desktop's own get
+        # it through XAUTHORITY (self.xauthority), so that a client without it can be tried.
+        self.cookie = cookie
+        self.xauthority = None
         self.display = None  # ":N"
         self.bus_address = None
         self.env = None
@@ -180,10 +197,15 @@ class Desktop:
         # connections, so no number is ever fixed and nothing needs to be polled. -noreset: by
         # default the server resets whenever its last client leaves, and a client that connects
         # during the reset (openbox, while a probe of ours has just left) is refused.
+        access = []
+        if self.cookie:
+            self.xauthority = os.path.join(self.workdir, "Xauthority")
+            _write_xauthority(self.xauthority, os.urandom(16))
+            access = ["-auth", self.xauthority]
         read_end, write_end = os.pipe()
         try:
             self._start("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
-                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
+                                 "-nolisten", "tcp", "-noreset", *access], pass_fds=(write_end,))
             os.close(write_end)
             write_end = None
             number = _read_line(read_end, START_TIMEOUT, "Xvfb display number")
@@ -201,6 +223,8 @@ class Desktop:
         self.env = {key: value for key, value in os.environ.items()
                     if key not in _FOREIGN_VARIABLES}
         self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=runtime_dir, GDK_BACKEND="x11")
+        if self.xauthority:
+            self.env["XAUTHORITY"] = self.xauthority
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
 
     def _start_session_bus(self):

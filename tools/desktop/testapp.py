@@ -12,7 +12,9 @@ LAYOUT is a JSON object that describes the application's windows and their state
         "wmclass": ["notes", "Notes"],       WM_CLASS instance and class (default: GTK's own)
         "accept_focus": true,                false: the window never takes the focus
         "focus": "entry",                    widget with the keyboard focus (default: entry)
-        "widgets": {"entry": {"text": "hello world", "selection": [6, 11]},
+        "widgets": {"entry": {"text": "hello world", "selection": [6, 11],
+                              "slow_change": 2.5},    seconds that every later change of the
+                                                      entry's text holds the application up
                     "text": {"text": "line one\\nline two"},
                     "password": {"text": "hunter"},
                     "spin": {"value": 3},
@@ -40,6 +42,10 @@ Then it reads one JSON command per line on standard input and answers each with 
                                    "ok":true once it is ready again
     {"op":"activate","window":"main"}   -> brings that window to the front; answers when active
     {"op":"clipboard","text":"..."}     -> owns the CLIPBOARD with that text until it ends
+    {"op":"keys"}               -> {"ok":true,"keys":[{"key":"v","modifiers":["control"]},...]}:
+                                   the key presses that reached any window since the start or
+                                   the last "keys", with the modifiers in effect at each (X's
+                                   modifier bits: shift, lock, control, mod1 ... mod5)
     {"op":"drawn"}              -> answers once every window has been painted since the command
     {"op":"quit"}               -> answers, then ends
 
@@ -50,6 +56,7 @@ ends at the end of its standard input too.
 import json
 import os
 import sys
+import time
 import warnings
 
 import gi
@@ -60,9 +67,11 @@ gi.require_version("Gtk", "3.0")
 from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
 
 WIDGETS = ("entry", "text", "password", "spin", "button")
+# X's eight modifier bits, in order.
+MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
 SPEC_KEYS = {"op", "app_id", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
-STATE_KEYS = {"entry": {"text", "selection"}, "text": {"text", "selection"},
+STATE_KEYS = {"entry": {"text", "selection", "slow_change"}, "text": {"text", "selection"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
 
 
@@ -130,11 +139,13 @@ class Window:
                 box.pack_start(widget, False, False, 0)
         self.window.add(box)
         self.window.connect("delete-event", lambda *_: True)  # closed only by the protocol
+        self.window.connect("key-press-event", app.on_key_press)
         # Whatever can complete a wait for readiness.
         self.window.connect("map-event", lambda *_: app.check_ready())
         self.window.connect("notify::is-active", lambda *_: app.check_ready())
         for widget in self.widgets.values():
             widget.connect("focus-in-event", lambda *_: app.check_ready())
+        self.slow_change = None  # the entry's handler that holds the application up
 
     def apply(self, layout):
         self.window.set_title(layout.get("title", self.name))
@@ -146,6 +157,9 @@ class Window:
         focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
             raise SpecError(f"unknown focus widget {focus!r}")
+        if self.slow_change is not None:
+            self.widgets["entry"].disconnect(self.slow_change)
+            self.slow_change = None
         for name in ("entry", "password"):
             state = widgets.get(name, {})
             entry = self.widgets[name]
@@ -153,6 +167,12 @@ class Window:
             start, end = checked_range(state.get("selection"), len(text))
             entry.set_text(text)
             entry.select_region(start, end)
+        delay = widgets.get("entry", {}).get("slow_change")
+        if delay is not None:
+            # An application whose own handler of a change takes a while, during which it answers
+            # nobody: a write through the accessibility bus is answered only afterwards.
+            self.slow_change = self.widgets["entry"].connect(
+                "changed", lambda *_: time.sleep(float(delay)))
         state = widgets.get("text", {})
         text = state.get("text", "")
         start, end = checked_range(state.get("selection"), len(text))
@@ -214,6 +234,7 @@ class TestApp(Gtk.Application):
         # Commands wait in line while one is being carried out (the start counts as one).
         self.busy = True
         self.lines = []
+        self.keys = []  # key presses seen since the last "keys" command
         self.stdin_buffer = b""
         self.input_ended = False
         settings = Gtk.Settings.get_default()
@@ -290,6 +311,12 @@ class TestApp(Gtk.Application):
             self.quit()
         return False
 
+    def on_key_press(self, _window, event):
+        self.keys.append({"key": Gdk.keyval_name(event.keyval),
+                          "modifiers": [name for bit, name in enumerate(MODIFIER_BITS)
+                                        if int(event.state) & (1 << bit)]})
+        return False  # the widgets handle the key as usual
+
     def on_stdin(self, fd, condition):
         chunk = os.read(fd, 65536)
         if not chunk:
@@ -329,6 +356,9 @@ class TestApp(Gtk.Application):
                 clipboard = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)
                 clipboard.set_text(str(request["text"]), -1)
                 write({"ok": True})
+            elif op == "keys":
+                write({"ok": True, "keys": self.keys})
+                self.keys = []
             elif op == "drawn":
                 self.busy = True
                 self.answer_when_drawn()

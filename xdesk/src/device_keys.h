@@ -1,10 +1,10 @@
 // The keys of the kernel's input devices as an event tap sees them: which devices are keyboards,
 // and the event that a Mac would deliver for each key a device reports. The kernel numbers the
 // keys as X servers on Linux do, less 8, so the key table and the tap's rules are those of the
-// X tap (rules.h). Nothing here reads a device, so all of it is unit-tested without one.
+// X tap (tapped_keys.h). Nothing here reads a device, so all of it is unit-tested without one.
 #pragma once
 
-#include "rules.h"
+#include "tapped_keys.h"
 
 #include <array>
 #include <bitset>
@@ -32,7 +32,7 @@ void addHeldKeys(TapKeyboard& keyboard, KeyHolders& holders, DeviceHeldKeys& dev
                  const DeviceHeldKeys& held);
 
 // Takes one key event of a device into its held keys, the holders and the keyboard, and gives the
-// event that a Mac would deliver for it (rules.h: tapEventFor). Values as the kernel sends them:
+// event that a Mac would deliver for it (tapped_keys.h: tapEventFor). Values as the kernel sends them:
 // 0 a release, 1 a press, 2 an auto-repeat of a held key.
 // - A modifier key makes a flags-changed event with the flags of the keys held on all devices,
 //   so releasing a modifier on one keyboard keeps it held while another holds it. The kernel's

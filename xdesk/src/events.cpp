@@ -1,7 +1,8 @@
 // Keyboard events on the Linux desktop: event sources, keyboard events, and CGEventPost as XTest
 // key presses. The events' accessors are cfcore's.
 #include "events.h"
-#include "rules.h"
+#include "focus.h"
+#include "posted_keys.h"
 #include "x11.h"
 
 namespace xdesk {
@@ -16,12 +17,6 @@ struct EventSourceObject : cfcore::Object {
 
 EventObject* eventObject(CGEventRef event, const char* function) {
     return lookupAs<EventObject>(event, cfcore::eventTypeId, function);
-}
-
-// The modifier keys that this process pressed for a key that is down, to release with it.
-std::vector<unsigned>& modifiersPressedByUs() {
-    static std::vector<unsigned> pressed;
-    return pressed;
 }
 
 } // namespace
@@ -59,10 +54,15 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
     return toRef<CGEventRef>(track(std::move(event)));
 }
 
-// The key goes down or up through XTest. The event's flags say which modifiers it wants held
-// (Command as Control): a key-down presses those that are not in effect already, and its key-up
-// releases exactly those again, so the user's own modifiers are never touched. The tap location
-// makes no difference here.
+// A key-down posts the whole keystroke through XTest, and its key-up posts nothing. X
+// applications read the modifiers from each key event, which carries the keyboard's state, not
+// from flags of the poster's choosing: so the modifiers that the user holds and the event's flags
+// do not ask for are released for the key and pressed again after it, those the flags ask for
+// and that are not in effect are pressed for it and released after it, and the key goes down and
+// up in between. All of it goes to the server in one write: no key of ours is ever left down
+// between two calls, so a tool ended at any moment leaves the keyboard as the user holds it.
+// Command asks for the shortcut modifiers of the focused accessible: Control, and Control+Shift
+// in a terminal. The tap location makes no difference here.
 void CGEventPost(CGEventTapLocation, CGEventRef event) {
     if (event == nullptr) {
         return;
@@ -71,16 +71,19 @@ void CGEventPost(CGEventTapLocation, CGEventRef event) {
     if (object->xKeycode == 0) {
         return; // a tapped event: it has been delivered already, and no key of ours types it
     }
-    const bool down = object->eventType == kCGEventKeyDown;
+    if (object->eventType != kCGEventKeyDown) {
+        return; // its key went up with the key-down
+    }
+    const ShortcutStyle style = (object->flags & kCGEventFlagMaskCommand) != 0 && focusIsTerminal()
+                                    ? ShortcutStyle::terminal
+                                    : ShortcutStyle::desktop;
     std::vector<NeededModifier> needed;
-    if (down) {
-        for (Modifier modifier : modifiersForFlags(object->flags)) {
-            if (std::optional<NeededModifier> state = x11::modifierState(modifier)) {
-                needed.push_back(*state);
-            }
+    for (Modifier modifier : modifiersForFlags(object->flags, style)) {
+        if (std::optional<NeededModifier> state = x11::modifierState(modifier)) {
+            needed.push_back(*state);
         }
     }
-    x11::fakeKeys(keyActions(object->xKeycode, down, needed, modifiersPressedByUs()));
+    x11::fakeKeys(keystrokeActions(object->xKeycode, needed, x11::heldModifierKeys()));
 }
 
 } // extern "C"

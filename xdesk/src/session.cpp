@@ -153,6 +153,12 @@ std::set<std::string>& silentApplications() {
     return names;
 }
 
+// Applications whose write has run out of time once: the next timeout silences them.
+std::set<std::string>& lateWriters() {
+    static std::set<std::string> names;
+    return names;
+}
+
 // The bus name of `accessible`'s application, which identifies it for as long as it runs.
 std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
     const AtspiObject* object = ATSPI_OBJECT(accessible);
@@ -188,12 +194,12 @@ bool accessibilityReady() {
     return ready;
 }
 
-std::optional<BusCall> beginCall(AtspiAccessible* accessible) {
+std::optional<BusCall> beginCall(AtspiAccessible* accessible, CallKind kind) {
     const std::optional<std::string> name = busNameOf(accessible);
     if (!name || silentApplications().count(*name) != 0) {
         return std::nullopt;
     }
-    return BusCall{accessible, nowNanos()};
+    return BusCall{accessible, kind, nowNanos()};
 }
 
 AXError endCall(const BusCall& call, GError* error) {
@@ -205,7 +211,11 @@ AXError endCall(const BusCall& call, GError* error) {
     const bool timedOut = nowNanos() - call.startedNanos >= callTimeoutMillis * nanosPerMilli;
     if (timedOut) {
         if (std::optional<std::string> name = busNameOf(call.accessible)) {
-            silentApplications().insert(*name);
+            const bool firstLateWrite =
+                call.kind == CallKind::write && lateWriters().insert(*name).second;
+            if (!firstLateWrite) {
+                silentApplications().insert(*name);
+            }
         }
     }
     return failed || timedOut ? kAXErrorCannotComplete : kAXErrorSuccess;

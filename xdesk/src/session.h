@@ -31,20 +31,29 @@ bool accessibilityBusAnswers();
 // bus libatspi reports on standard error and aborts.
 bool accessibilityReady();
 
-// One call, or a short run of calls, to another application through the bus.
+// What a call does to the application: a read only asks; a write makes the application change
+// something, which may run handlers of its own for a while before it answers.
+enum class CallKind { read, write };
+
+// One call to another application through the bus.
 struct BusCall {
     AtspiAccessible* accessible = nullptr;
+    CallKind kind = CallKind::read;
     int64_t startedNanos = 0;
 };
 
-// Starts a call to `accessible`'s application; nothing when that application has already run out
-// of time once in this process: another call would only wait again.
-std::optional<BusCall> beginCall(AtspiAccessible* accessible);
+// Starts a call to `accessible`'s application; nothing when that application has stopped
+// answering in this process: another call would only wait again.
+std::optional<BusCall> beginCall(AtspiAccessible* accessible, CallKind kind);
 
 // kAXErrorSuccess when the call reported no error and came back in time; otherwise
-// kAXErrorCannotComplete, and a call that took the whole timeout marks the application as not
-// answering (libatspi answers some timed-out calls with an empty result and no error). Takes and
-// frees `error`, which may be NULL.
+// kAXErrorCannotComplete. A call that took the whole timeout (libatspi answers some timed-out
+// calls with an empty result and no error) means that the application has stopped answering,
+// and it is not asked again, so that a hung application costs one timeout, not one per call.
+// One exception: the first write that runs out of time leaves the application one call more. A
+// slow application answers a write only once the handlers of the change have run, and its
+// writer then reads back whether the write landed; when that call runs out of time too, the
+// application has stopped answering. Takes and frees `error`, which may be NULL.
 AXError endCall(const BusCall& call, GError* error);
 
 } // namespace xdesk

@@ -6,8 +6,8 @@
 // window has the focus and whatever client has grabbed the keyboard (XInput 2.1 and later),
 // without holding the key back: on Linux a tap only listens, and what its callback returns can
 // change nothing. The run loop waits on the connection; each raw event becomes the CGEvent that
-// a Mac would deliver (rules.h: tapEventFor) and goes to the callback when its type is among the
-// events of interest.
+// a Mac would deliver (tapped_keys.h: tapEventFor) and goes to the callback when its type is among
+// the events of interest.
 #include "device_tap.h"
 #include "session_type.h"
 #include "tap_port.h"
@@ -26,6 +26,7 @@ struct TapObject : TapPort {
     Display* display = nullptr;
     bool lost = false;
     int xinputOpcode = 0;
+    int xkbEventBase = -1; // -1 without XKB
 
     int descriptor() const override { return lost ? -1 : ConnectionNumber(display); }
     bool hasReadAhead() override { return !lost && XEventsQueued(display, QueuedAlready) > 0; }
@@ -82,8 +83,19 @@ void TapObject::serve(bool (*stopRequested)()) {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == MappingNotify) {
+            // A server without XKB, or a client that has not taken XKB on, hears of a new
+            // keyboard mapping this way.
             XRefreshKeyboardMapping(&event.xmapping);
             if (event.xmapping.request != MappingPointer) {
+                readKeyboardMapping(*this);
+            }
+            continue;
+        }
+        if (xkbEventBase >= 0 && event.type == xkbEventBase) {
+            // With XKB, this way: a new key map (xmodmap, setxkbmap), or another keyboard whose
+            // map replaces the core keyboard's (Xwayland swaps maps with the keyboard that types).
+            const auto* notice = reinterpret_cast<const XkbAnyEvent*>(&event);
+            if (notice->xkb_type == XkbMapNotify || notice->xkb_type == XkbNewKeyboardNotify) {
                 readKeyboardMapping(*this);
             }
             continue;
@@ -115,9 +127,28 @@ void TapObject::serve(bool (*stopRequested)()) {
     }
 }
 
+// Asks the server to announce every change of the core keyboard's key map. A server with XKB
+// sends a client that uses XKB (as Xlib does as soon as it needs the extension) XKB notices
+// instead of the core MappingNotify, so without these the tap would keep the map it started
+// with. Nothing when the server has no XKB: MappingNotify then comes to every client.
+void watchKeyboardMapping(TapObject& tap) {
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = XkbMajorVersion;
+    int minor = XkbMinorVersion;
+    if (!XkbQueryExtension(tap.display, &opcode, &eventBase, &errorBase, &major, &minor)) {
+        return;
+    }
+    constexpr unsigned long notices = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+    if (XkbSelectEvents(tap.display, XkbUseCoreKbd, notices, notices)) {
+        tap.xkbEventBase = eventBase;
+    }
+}
+
 // Sets the tap up on its connection: XInput 2.1 or later, raw key events selected on the root
-// window for all master devices, the keyboard mapping and the keys held now. False when the
-// server cannot.
+// window for all master devices, the key map's changes, the keyboard mapping and the keys held
+// now. False when the server cannot.
 bool listen(TapObject& tap) {
     int event = 0;
     int error = 0;
@@ -140,6 +171,8 @@ bool listen(TapObject& tap) {
     selection.mask = mask;
     const unsigned long errorsBefore = x11::errorsSeen();
     XISelectEvents(tap.display, DefaultRootWindow(tap.display), &selection, 1);
+    // Selected before the mapping is read: a change in between is then both read and announced.
+    watchKeyboardMapping(tap);
     // Selected before the keys held are read: a key pressed in between is then held already
     // when its press arrives, which for a modifier changes nothing.
     readKeyboardMapping(tap);

@@ -3,12 +3,14 @@
 // and the delivery of one event to the callback.
 #pragma once
 
-#include "rules.h"
-#include "runloop.h"
+#include "objects.h"
+#include "tapped_keys.h"
+
+#include <cfcore/runloop.h>
 
 namespace xdesk {
 
-struct TapPort : PortObject {
+struct TapPort : cfcore::PortObject {
     CGEventMask eventsOfInterest = 0;
     CGEventTapCallBack callback = nullptr;
     void* userInfo = nullptr;

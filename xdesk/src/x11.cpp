@@ -1,5 +1,7 @@
 #include "x11.h"
 
+#include "application_identity.h"
+
 #include <xdesk/desktop.h>
 
 #include <X11/XKBlib.h>
@@ -280,7 +282,28 @@ std::optional<NeededModifier> modifierState(Modifier modifier) {
     const unsigned mask = modifierMaskOf(x, static_cast<KeyCode>(*keycode));
     const bool inEffect =
         mask != 0 && XkbGetState(x, XkbUseCoreKbd, &state) == Success && (state.mods & mask) != 0;
-    return NeededModifier{*keycode, inEffect};
+    return NeededModifier{*keycode, mask, inEffect};
+}
+
+std::vector<HeldModifierKey> heldModifierKeys() {
+    std::vector<HeldModifierKey> held;
+    Display* x = display();
+    if (x == nullptr) {
+        return held;
+    }
+    char keys[32] = {};
+    XQueryKeymap(x, keys);
+    for (unsigned keycode = 8; keycode < 256; ++keycode) {
+        const auto byte = static_cast<unsigned char>(keys[keycode / 8]);
+        if ((byte & (1u << (keycode % 8))) == 0) {
+            continue;
+        }
+        const KeySym unshifted = XkbKeycodeToKeysym(x, static_cast<KeyCode>(keycode), 0, 0);
+        if (holdsModifier(unshifted)) {
+            held.push_back({keycode, modifierMaskOf(x, static_cast<KeyCode>(keycode))});
+        }
+    }
+    return held;
 }
 
 void fakeKeys(const std::vector<KeyAction>& actions) {

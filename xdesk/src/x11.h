@@ -2,7 +2,7 @@
 // the applications' windows, window activation, and key presses through XTest.
 #pragma once
 
-#include "rules.h"
+#include "posted_keys.h"
 
 #include <sys/types.h>
 
@@ -37,10 +37,16 @@ bool requestActivation(pid_t pid);
 // display or without the XTest extension.
 std::optional<unsigned> keycodeForKeysym(unsigned long keysym);
 
-// The key of a modifier, and whether the modifier is in effect now (held or locked).
+// The key of a modifier, its bits in the modifier mapping, and whether the modifier is in
+// effect now (held or locked).
 std::optional<NeededModifier> modifierState(Modifier modifier);
 
-// Presses or releases keys through XTest, in order, and waits until the server has them.
+// The keys that are down now and hold a modifier (posted_keys.h: holdsModifier), in key code
+// order, with their bits in the modifier mapping.
+std::vector<HeldModifierKey> heldModifierKeys();
+
+// Presses or releases keys through XTest, in order, sent to the server together, and waits
+// until the server has them.
 void fakeKeys(const std::vector<KeyAction>& actions);
 
 // A connection of its own to the display named by DISPLAY, for a watcher that takes events from

@@ -5,12 +5,12 @@
 // writes the right lines from them, in a real process, is tests/desktop/gripwell_devices_test.py's
 // to show.
 #include "device_tap.h"
-#include "runloop.h"
 
 #include "fake_input/tree.h"
 
 #include <CoreGraphics/CoreGraphics.h>
 #include <cfcore/objects.h>
+#include <cfcore/runloop.h>
 
 #include <gtest/gtest.h>
 
@@ -137,8 +137,8 @@ protected:
         ASSERT_NE(tap, nullptr);
     }
 
-    xdesk::PortObject& port() const {
-        return *cfcore::lookupAs<xdesk::PortObject>(tap, cfcore::machPortTypeId, "test");
+    cfcore::PortObject& port() const {
+        return *cfcore::lookupAs<cfcore::PortObject>(tap, cfcore::machPortTypeId, "test");
     }
 
     // Serves the tap as the run loop does, until nothing is left: its descriptor is ready, or it

@@ -89,13 +89,35 @@ struct PidOutcome {
     static PidOutcome error(AXError c, std::optional<pid_t> w = std::nullopt) { return {c, w}; }
 };
 
+// A write whose effect is not what its result code says: an application that answers success
+// and keeps its old value, one that stores something else (a selection where a caret was set,
+// line ends of its own), one whose answer fails although the value landed (a reply that came
+// after the timeout).
+struct WriteOutcome {
+    enum class Effect { storesWritten, keepsOld, storesOther };
+    AXError code = kAXErrorSuccess;
+    Effect effect = Effect::storesWritten;
+    Value other; // what storesOther stores
+
+    static WriteOutcome keepingOld(AXError c = kAXErrorSuccess) {
+        return {c, Effect::keepsOld, Value{}};
+    }
+    static WriteOutcome storing(Value v, AXError c = kAXErrorSuccess) {
+        return {c, Effect::storesOther, std::move(v)};
+    }
+    static WriteOutcome storingWritten(AXError c) { return {c, Effect::storesWritten, Value{}}; }
+};
+
 // Attributes not listed read as kAXErrorAttributeUnsupported; settable tests not listed succeed
-// with false; writes not listed succeed and store the written value as the attribute's value.
+// with false. A write listed in writeOutcomes does what that says; one listed in writeErrors
+// fails with that code and stores nothing; any other write succeeds and stores the written value
+// as the attribute's value.
 struct Element {
     PidOutcome pid;
     std::map<std::string, Read> attributes;
     std::map<std::string, Settable> settable;
     std::map<std::string, AXError> writeErrors;
+    std::map<std::string, WriteOutcome> writeOutcomes;
 };
 
 // The desktop. Application elements are made per pid; a pid without an entry in `apps` fails

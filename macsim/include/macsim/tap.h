@@ -29,7 +29,11 @@
 //   gone) makes both ready, as kqueue's end-of-file does on macOS, so that the callback's own
 //   read or write learns what happened. Callbacks are one-shot, as on macOS: each is disabled
 //   before it fires and fires again only once enabled again. A descriptor closed while a valid
-//   CFFileDescriptor watches it aborts (POLLNVAL): invalidate first, as Apple asks.
+//   CFFileDescriptor watches it never becomes ready again, as a closed descriptor drops out of a
+//   kqueue on macOS (the run loop and the file descriptors are cfcore's, shared with the Linux
+//   desktop: cfcore/runloop.h).
+// - Sources are served in the order given when each was made, then in the order added; the run
+//   loop holds a reference on each source while it is served, as on macOS.
 // - CFFileDescriptorCreate retains the context's info through its retain callback and releases
 //   it on invalidation; it refuses (NULL) a negative descriptor and, with the failure flag set,
 //   any. Each CFFileDescriptorCreateRunLoopSource makes a new source (macOS hands out one cached
