@@ -49,31 +49,31 @@ constexpr uint64_t folderWatchTag = 0;
 class Descriptor {
 public:
     Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
+    explicit Descriptor(int owned) : fd(owned) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor(Descriptor&& other) noexcept : fd(other.fd) { other.fd = -1; }
     Descriptor& operator=(Descriptor&& other) noexcept {
         if (this != &other) {
             reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
+            fd = other.fd;
+            other.fd = -1;
         }
         return *this;
     }
     ~Descriptor() { reset(); }
 
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
+    int get() const { return fd; }
+    explicit operator bool() const { return fd >= 0; }
     void reset() {
-        if (fd_ >= 0) {
-            close(fd_);
-            fd_ = -1;
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
         }
     }
 
 private:
-    int fd_ = -1;
+    int fd = -1;
 };
 
 // The kernel names its event devices "event" and a number; nothing else in the folder is one.
@@ -130,10 +130,11 @@ struct Device {
     ino_t inode = 0;
     Descriptor fd;
     EvdevPtr evdev;
-    DeviceHeldKeys held;   // by X key code
-    bool pending = false;  // more has arrived than the last pass read
-    bool vanished = false; // gone from the folder: dropped after its last events
-    bool ending = false;   // its end is marked in the queue
+    DeviceHeldKeys held;    // by X key code
+    bool pending = false;   // more has arrived than the last pass read
+    bool vanished = false;  // gone from the folder: dropped after its last events
+    bool takenBack = false; // no longer this process's to read: what it has sent is not heard
+    bool ending = false;    // its end is marked in the queue
 };
 
 bool isKeyboard(const libevdev* evdev) {
@@ -310,15 +311,24 @@ Device* DeviceTap::deviceNamed(std::string_view name) {
 }
 
 // Starts to read the named device when it is a keyboard this process may read and is not read
-// already. The keys it holds count from now on, without an event.
+// already. The keys it holds count from now on, without an event. A device read already is
+// dropped when the process may no longer read it: the kernel leaves an open device readable, but
+// a udev rule that gives the keyboards to whoever is logged in at the machine takes them back
+// when another user's session comes to the front, and the keys typed there are not this
+// process's to hear.
 void DeviceTap::openNamed(const std::string& name) {
     if (Device* known = deviceNamed(name)) {
         struct stat file {};
-        if (fstatat(folder.get(), name.c_str(), &file, 0) == 0 && file.st_dev == known->node &&
-            file.st_ino == known->inode) {
-            return; // its attributes changed, or it was listed again
+        const bool same = fstatat(folder.get(), name.c_str(), &file, 0) == 0 &&
+                          file.st_dev == known->node && file.st_ino == known->inode;
+        if (same && faccessat(folder.get(), name.c_str(), R_OK, AT_EACCESS) == 0) {
+            return; // listed again, or its attributes changed and it is still readable
         }
-        known->vanished = true; // another device now has its name
+        known->vanished = true; // taken back, or another device now has its name
+        if (same) {
+            known->takenBack = true;
+            return;
+        }
     }
     std::unique_ptr<Device> device = openKeyboard(folder.get(), name);
     if (!device) {
@@ -347,7 +357,7 @@ void DeviceTap::readDevice(Device& device, uint32_t readiness, std::vector<Queue
     device.pending = false;
     bool ended = device.vanished || (readiness & (EPOLLHUP | EPOLLERR)) != 0;
     const auto keep = [&](const input_event& event) {
-        if (event.type == EV_KEY) {
+        if (event.type == EV_KEY && !device.takenBack) {
             batch.push_back({device.tag, event, false});
         }
     };
