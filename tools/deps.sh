@@ -18,6 +18,10 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
 # pkg-config file names XInput too); on a Wayland session the kernel's input devices through
 # libevdev, and the default keymap's modifier keys through xkbcommon.
 packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev libevdev-dev libxkbcommon-dev)
+# The real applications of the `apps` tests. Without --no-install-recommends some pull in
+# hundreds of packages.
+app_packages=(mousepad featherpad kwrite libreoffice-writer libreoffice-gtk3 firefox-esr chromium
+              xfce4-terminal xterm)
 # The manual-page lint, the Debian package's dependencies (dpkg-shlibdeps), and the host
 # examples' tests: the clipboard for fast paste, keys for gripwell.
 packages+=(mandoc dpkg-dev xclip xdotool)
@@ -37,6 +41,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+missing_apps=()
+for package in "${app_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing_apps+=("$package")
+done
+if [ ${#missing_apps[@]} -gt 0 ]; then
+  echo "installing: ${missing_apps[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  [ ${#missing[@]} -gt 0 ] || "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing_apps[@]}" >/dev/null
 fi
 # The npm packages that package.json locks: the TypeScript compiler for the Node host example and
 # the GitHub workflow validator.

@@ -3,6 +3,11 @@
 
     atspi-probe.py focus PID [TIMEOUT]     waits until application PID has a focused accessible
                                            and prints it as one JSON line
+    atspi-probe.py focus-text PID [TIMEOUT]
+                                           waits until application PID's active window has a
+                                           focused accessible with the Text interface and prints
+                                           the deepest one as focus does, with "toolkit" and
+                                           "interfaces"
     atspi-probe.py set-text PID TEXT       replaces the focused accessible's text through
                                            EditableText, then prints it as focus does
 
@@ -52,6 +57,55 @@ def focused(node, depth=0):
     return None
 
 
+def focused_texts(node, depth=0):
+    """Every focused accessible with the Text interface below node, shallowest first, through
+    what is showing. Lists that manage their descendants are not entered."""
+    node.clear_cache()
+    states = node.get_state_set()
+    found = []
+    if states.contains(Atspi.StateType.FOCUSED) and "Text" in node.get_interfaces():
+        found.append(node)
+    if depth > 48 or (depth > 0 and not states.contains(Atspi.StateType.SHOWING)):
+        return found
+    if states.contains(Atspi.StateType.MANAGES_DESCENDANTS):
+        # Such a container marks its focused child itself; only that one is looked at.
+        for index in range(min(node.get_child_count(), 64)):
+            child = node.get_child_at_index(index)
+            if child is not None:
+                child.clear_cache()
+                if child.get_state_set().contains(Atspi.StateType.FOCUSED):
+                    found += focused_texts(child, depth + 1)
+        return found
+    for index in range(node.get_child_count()):
+        child = node.get_child_at_index(index)
+        if child is not None:
+            found += focused_texts(child, depth + 1)
+    return found
+
+
+def active_windows(app):
+    for index in range(app.get_child_count()):
+        window = app.get_child_at_index(index)
+        if window is not None:
+            window.clear_cache()
+            if window.get_state_set().contains(Atspi.StateType.ACTIVE):
+                yield window
+
+
+def wait_focused_text(pid, timeout):
+    deadline = time.monotonic() + timeout
+    while True:
+        app = application(pid)
+        if app is not None:
+            for window in active_windows(app):
+                found = focused_texts(window)
+                if found:
+                    return app, found[-1]
+        if time.monotonic() >= deadline:
+            raise LookupError(f"application {pid} has no focused text within {timeout:g} s")
+        time.sleep(POLL_INTERVAL * 10)
+
+
 def describe(node):
     states = node.get_state_set().get_states()
     result = {"role": node.get_role_name(), "name": node.get_name(),
@@ -80,13 +134,21 @@ def wait_focus(pid, timeout):
 
 
 def main(argv):
-    if len(argv) < 3 or argv[1] not in ("focus", "set-text") or not argv[2].isdigit():
+    if (len(argv) < 3 or argv[1] not in ("focus", "focus-text", "set-text")
+            or not argv[2].isdigit()):
         sys.stderr.write(__doc__)
         return 1
     try:
         Atspi.init()
         if argv[1] == "focus":
             node = wait_focus(int(argv[2]), float(argv[3]) if len(argv) > 3 else 5.0)
+        elif argv[1] == "focus-text":
+            app, node = wait_focused_text(int(argv[2]), float(argv[3]) if len(argv) > 3 else 5.0)
+            result = describe(node)
+            result["toolkit"] = app.get_toolkit_name()
+            result["interfaces"] = sorted(node.get_interfaces())
+            print(json.dumps(result))
+            return 0
         else:
             node = wait_focus(int(argv[2]), 5.0)
             if ("EditableText" not in node.get_interfaces()

@@ -114,10 +114,16 @@ def _write_xauthority(path, cookie):
 
 
 class Desktop:
-    """One virtual desktop. Use as a context manager, or call start() and stop()."""
+    """One virtual desktop. Use as a context manager, or call start() and stop().
 
-    def __init__(self, accessibility=True, screen="1280x800x24", cookie=False):
+    `assistive` turns the desktop's accessibility on (org.a11y.Status IsEnabled true), as a
+    desktop does while an assistive technology runs: some applications (Firefox, Chromium) join
+    the accessibility bus only then. `cookie` makes the X server let in only clients that present
+    its cookie (the desktop's own do, through XAUTHORITY)."""
+
+    def __init__(self, accessibility=True, screen="1280x800x24", assistive=False, cookie=False):
         self.accessibility = accessibility
+        self.assistive = assistive
         self.screen = screen
         # With a cookie the X server lets in only clients that present it: the desktop's own get
         # it through XAUTHORITY (self.xauthority), so that a client without it can be tried.
@@ -272,7 +278,8 @@ class Desktop:
 
     def _start_accessibility_bus(self):
         self._start("at-spi-bus-launcher",
-                    ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=self.env)
+                    ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately",
+                     f"--a11y={int(self.assistive)}"], env=self.env)
         address = wait_until(
             lambda: self._alive("at-spi-bus-launcher") and self._dbus_call(
                 "--session", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"),

@@ -1,6 +1,8 @@
 #include "accessible.h"
 
-#include <climits>
+#include <atspi/atspi.h>
+
+#include <algorithm>
 #include <map>
 #include <string_view>
 
@@ -8,14 +10,29 @@ namespace xdesk {
 
 namespace {
 
-// Text from the bus, which carries only valid UTF-8.
-std::optional<std::u16string> textFrom(const gchar* utf8) {
-    return cfcore::decodeUtf8(utf8 != nullptr ? std::string_view(utf8) : std::string_view());
-}
-
 std::map<std::string, pid_t>& pidsByBusName() {
     static std::map<std::string, pid_t> known;
     return known;
+}
+
+// The interfaces of each accessible asked so far, by bus name and path.
+std::map<std::pair<std::string, std::string>, std::vector<std::string>>& knownInterfaces() {
+    static std::map<std::pair<std::string, std::string>, std::vector<std::string>> known;
+    return known;
+}
+
+const char* interfaceName(Interface interface) {
+    switch (interface) {
+    case Interface::text:
+        return "org.a11y.atspi.Text";
+    case Interface::editableText:
+        return "org.a11y.atspi.EditableText";
+    case Interface::value:
+        return "org.a11y.atspi.Value";
+    case Interface::collection:
+        return "org.a11y.atspi.Collection";
+    }
+    return "";
 }
 
 } // namespace
@@ -24,22 +41,19 @@ ElementObject* elementObject(AXUIElementRef ref, const char* function) {
     return lookupAs<ElementObject>(ref, cfcore::elementTypeId, function);
 }
 
-CFTypeRef newElement(AccessiblePtr owned) {
-    return toRef<CFTypeRef>(track(
-        std::make_unique<ElementObject>(ElementObject::Kind::accessible, 0, owned.release())));
+CFTypeRef newElement(Accessible accessible) {
+    return toRef<CFTypeRef>(track(std::make_unique<ElementObject>(ElementObject::Kind::accessible,
+                                                                  0, std::move(accessible))));
 }
 
 CFTypeRef newString(std::u16string text) {
     return toRef<CFTypeRef>(track(std::make_unique<cfcore::StringObject>(std::move(text))));
 }
 
-AXError roleOf(ElementObject& element, AtspiRole* role) {
+AXError roleOf(ElementObject& element, uint32_t* role) {
     if (!element.role) {
-        AtspiRole read = ATSPI_ROLE_INVALID;
-        const AXError failed = callApplication(element.accessible, [&](GError** error) {
-            read = atspi_accessible_get_role(element.accessible, error);
-        });
-        if (failed != kAXErrorSuccess) {
+        uint32_t read = ATSPI_ROLE_INVALID;
+        if (const AXError failed = getRole(element.accessible, &read); failed != kAXErrorSuccess) {
             return failed;
         }
         element.role = read;
@@ -48,52 +62,34 @@ AXError roleOf(ElementObject& element, AtspiRole* role) {
     return kAXErrorSuccess;
 }
 
-AXError statesOf(AtspiAccessible* accessible, StateSetPtr* states) {
-    StateSetPtr read;
-    const AXError failed = callApplication(
-        accessible, [&](GError**) { read.reset(atspi_accessible_get_state_set(accessible)); });
-    if (failed != kAXErrorSuccess) {
+AXError statesOf(const Accessible& accessible, States* states) {
+    States read;
+    if (const AXError failed = getStates(accessible, &read); failed != kAXErrorSuccess) {
         return failed;
     }
-    // libatspi answers a failed read with a set that says DEFUNCT.
-    if (read == nullptr || atspi_state_set_contains(read.get(), ATSPI_STATE_DEFUNCT)) {
+    if (hasState(read, ATSPI_STATE_DEFUNCT)) {
         return kAXErrorInvalidUIElement;
     }
-    *states = std::move(read);
+    *states = read;
     return kAXErrorSuccess;
 }
 
-bool hasState(const StateSetPtr& states, AtspiStateType state) {
-    return states != nullptr && atspi_state_set_contains(states.get(), state);
+AXError offers(const Accessible& accessible, Interface interface, bool* offered) {
+    const auto key = std::make_pair(accessible.bus, accessible.path);
+    auto known = knownInterfaces().find(key);
+    if (known == knownInterfaces().end()) {
+        std::vector<std::string> names;
+        if (const AXError failed = getInterfaces(accessible, &names); failed != kAXErrorSuccess) {
+            return failed;
+        }
+        known = knownInterfaces().emplace(key, std::move(names)).first;
+    }
+    const std::string_view wanted = interfaceName(interface);
+    *offered = std::find(known->second.begin(), known->second.end(), wanted) != known->second.end();
+    return kAXErrorSuccess;
 }
 
-AXError offers(AtspiAccessible* accessible, Interface interface, bool* offered) {
-    return callApplication(accessible, [&](GError**) {
-        // Each getter hands out the accessible itself, with a reference, when it offers the
-        // interface.
-        gpointer found = nullptr;
-        switch (interface) {
-        case Interface::text:
-            found = atspi_accessible_get_text_iface(accessible);
-            break;
-        case Interface::editableText:
-            found = atspi_accessible_get_editable_text_iface(accessible);
-            break;
-        case Interface::value:
-            found = atspi_accessible_get_value_iface(accessible);
-            break;
-        case Interface::collection:
-            found = atspi_accessible_get_collection_iface(accessible);
-            break;
-        }
-        *offered = found != nullptr;
-        if (found != nullptr) {
-            g_object_unref(found);
-        }
-    });
-}
-
-AXError requireInterface(AtspiAccessible* accessible, Interface interface) {
+AXError requireInterface(const Accessible& accessible, Interface interface) {
     bool offered = false;
     if (const AXError failed = offers(accessible, interface, &offered); failed != kAXErrorSuccess) {
         return failed;
@@ -101,16 +97,22 @@ AXError requireInterface(AtspiAccessible* accessible, Interface interface) {
     return offered ? kAXErrorSuccess : kAXErrorAttributeUnsupported;
 }
 
+std::string roleName(uint32_t role) {
+    gchar* name = atspi_role_get_name(static_cast<AtspiRole>(role));
+    std::string result = name != nullptr ? name : "";
+    g_free(name);
+    return result;
+}
+
 AXError macRoleOf(ElementObject& element, bool withLines, MacRole* mac) {
-    AtspiRole role = ATSPI_ROLE_INVALID;
+    uint32_t role = ATSPI_ROLE_INVALID;
     if (const AXError failed = roleOf(element, &role); failed != kAXErrorSuccess) {
         return failed;
     }
-    const GText name(atspi_role_get_name(role)); // local: the role's name in libatspi's table
-    const std::string_view roleName = name != nullptr ? name.get() : "";
+    const std::string name = roleName(role);
     TextLines lines;
-    if (withLines && (roleName == "text" || roleName == "entry")) {
-        StateSetPtr states;
+    if (withLines && (name == "text" || name == "entry")) {
+        States states;
         if (const AXError failed = statesOf(element.accessible, &states);
             failed != kAXErrorSuccess) {
             return failed;
@@ -118,76 +120,29 @@ AXError macRoleOf(ElementObject& element, bool withLines, MacRole* mac) {
         lines = {hasState(states, ATSPI_STATE_SINGLE_LINE),
                  hasState(states, ATSPI_STATE_MULTI_LINE)};
     }
-    *mac = macRoleFor(roleName, lines);
+    *mac = macRoleFor(name, lines);
     return kAXErrorSuccess;
 }
 
-AXError textOf(AtspiAccessible* accessible, long characters, std::u16string* text) {
-    const gint end = characters < 0 ? -1 : static_cast<gint>(std::min<long>(characters, INT_MAX));
-    GText read;
-    const AXError failed = callApplication(accessible, [&](GError** error) {
-        read.reset(atspi_text_get_text(ATSPI_TEXT(accessible), 0, end, error));
-    });
-    if (failed != kAXErrorSuccess) {
-        return failed;
-    }
-    std::optional<std::u16string> decoded = textFrom(read.get());
-    if (!decoded) {
-        return kAXErrorFailure;
-    }
-    *text = std::move(*decoded);
-    return kAXErrorSuccess;
-}
-
-AXError prefixOf(AtspiAccessible* accessible, long characters, std::u16string* prefix) {
-    return characters > 0 ? textOf(accessible, characters, prefix) : kAXErrorSuccess;
-}
-
-AXError pidOf(AtspiAccessible* accessible, pid_t* pid) {
-    const AtspiObject* object = ATSPI_OBJECT(accessible);
-    if (object->app == nullptr || object->app->bus_name == nullptr) {
+AXError pidOf(const Accessible& accessible, pid_t* pid) {
+    if (accessible.bus.empty()) {
         return kAXErrorInvalidUIElement;
     }
-    const std::string busName = object->app->bus_name;
-    auto known = pidsByBusName().find(busName);
+    auto known = pidsByBusName().find(accessible.bus);
     if (known == pidsByBusName().end()) {
-        guint read = 0;
-        const AXError failed = callApplication(accessible, [&](GError** error) {
-            read = atspi_accessible_get_process_id(accessible, error);
-        });
-        if (failed != kAXErrorSuccess) {
+        pid_t read = 0;
+        if (const AXError failed = getConnectionPid(accessible.bus, &read);
+            failed != kAXErrorSuccess) {
             return failed;
         }
-        if (read == 0 || read > INT_MAX) {
-            return kAXErrorCannotComplete;
-        }
-        known = pidsByBusName().emplace(busName, static_cast<pid_t>(read)).first;
+        known = pidsByBusName().emplace(accessible.bus, read).first;
     }
     *pid = known->second;
     return kAXErrorSuccess;
 }
 
-AXError childrenOf(AtspiAccessible* accessible, std::vector<AccessiblePtr>* children) {
-    gint count = 0;
-    if (const AXError failed = callApplication(
-            accessible,
-            [&](GError** error) { count = atspi_accessible_get_child_count(accessible, error); });
-        failed != kAXErrorSuccess) {
-        return failed;
-    }
-    for (gint index = 0; index < count; ++index) {
-        AccessiblePtr child;
-        const AXError failed = callApplication(accessible, [&](GError** error) {
-            child.reset(atspi_accessible_get_child_at_index(accessible, index, error));
-        });
-        if (failed != kAXErrorSuccess) {
-            return failed;
-        }
-        if (child != nullptr) {
-            children->push_back(std::move(child));
-        }
-    }
-    return kAXErrorSuccess;
+AXError childrenOf(const Accessible& accessible, std::vector<Accessible>* children) {
+    return getChildren(accessible, children);
 }
 
 } // namespace xdesk

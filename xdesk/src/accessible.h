@@ -1,17 +1,17 @@
 // Accessibility elements on the Linux desktop: the AXUIElement object over an AT-SPI accessible,
-// the owning pointers for what libatspi hands out, and the calls that read one accessible (its
-// role, states, interfaces, text, process and children), each bounded by the session's call
-// timeout.
+// and the reads of one accessible (its role, states, interfaces, text, process and children),
+// each one call through atspi_calls.h.
 #pragma once
 
+#include "atspi_calls.h"
 #include "objects.h"
 #include "roles.h"
-#include "session.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 
-#include <atspi/atspi.h>
+#include <atspi/atspi-constants.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,29 +20,17 @@
 
 namespace xdesk {
 
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <class T> using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-using AccessiblePtr = GObjectPtr<AtspiAccessible>;
-using StateSetPtr = GObjectPtr<AtspiStateSet>;
-
-struct GFree {
-    void operator()(gpointer memory) const { g_free(memory); }
-};
-using GText = std::unique_ptr<gchar, GFree>;
-
 // An AXUIElement: the system-wide element, an application made from a pid (its AT-SPI
-// application is looked up when needed), or an AT-SPI accessible, whose reference it owns.
+// application is looked up when needed), or an AT-SPI accessible.
 struct ElementObject : cfcore::Object {
     enum class Kind { systemWide, application, accessible };
     Kind kind;
     pid_t pid = 0;
-    AtspiAccessible* accessible = nullptr;
-    std::optional<AtspiRole> role; // an accessible's role, read once
+    Accessible accessible;        // for Kind::accessible
+    std::optional<uint32_t> role; // an accessible's role, read once
 
-    ElementObject(Kind k, pid_t p, AtspiAccessible* owned)
-        : Object(cfcore::elementTypeId), kind(k), pid(p), accessible(owned) {}
+    ElementObject(Kind k, pid_t p, Accessible a)
+        : Object(cfcore::elementTypeId), kind(k), pid(p), accessible(std::move(a)) {}
 
     std::string describe() const override {
         switch (kind) {
@@ -53,75 +41,49 @@ struct ElementObject : cfcore::Object {
         case Kind::accessible:
             break;
         }
-        const char* path = accessible != nullptr ? ATSPI_OBJECT(accessible)->path : nullptr;
-        return Object::describe() + " " + (path != nullptr ? path : "accessible");
-    }
-
-    void dropPayload() override {
-        if (accessible != nullptr) {
-            g_object_unref(accessible);
-            accessible = nullptr;
-        }
+        return Object::describe() + " " + accessible.bus + accessible.path;
     }
 };
 
 ElementObject* elementObject(AXUIElementRef ref, const char* function);
 
-// A new element that takes over `owned`.
-CFTypeRef newElement(AccessiblePtr owned);
+// A new element for `accessible`.
+CFTypeRef newElement(Accessible accessible);
 
 // A new string (Create rule: the caller owns it).
 CFTypeRef newString(std::u16string text);
 
-// One call to `accessible`'s application: `call` makes it, reporting into the GError slot it is
-// given. kAXErrorCannotComplete without the call when the application has stopped answering;
-// otherwise endCall's verdict, whatever `call` has stored meanwhile. `call` makes one call on
-// the bus, so that the timeout bounds each call and never two together.
-template <class Call>
-AXError callApplication(AtspiAccessible* accessible, Call&& call, CallKind kind = CallKind::read) {
-    const std::optional<BusCall> started = beginCall(accessible, kind);
-    if (!started) {
-        return kAXErrorCannotComplete;
-    }
-    GError* error = nullptr;
-    std::forward<Call>(call)(&error);
-    return endCall(*started, error);
-}
-
 // The accessible's AT-SPI role, read from the application once and kept in the element.
-AXError roleOf(ElementObject& element, AtspiRole* role);
+AXError roleOf(ElementObject& element, uint32_t* role);
 
 // The accessible's states, read afresh: focus and editability change while applications run.
-// kAXErrorInvalidUIElement for an accessible that is gone.
-AXError statesOf(AtspiAccessible* accessible, StateSetPtr* states);
+// kAXErrorInvalidUIElement for an accessible that is gone (DEFUNCT).
+AXError statesOf(const Accessible& accessible, States* states);
 
-bool hasState(const StateSetPtr& states, AtspiStateType state);
+inline bool hasState(const States& states, AtspiStateType state) {
+    return static_cast<std::size_t>(state) < states.size() && states.test(state);
+}
 
 enum class Interface { text, editableText, value, collection };
 
-// Whether the accessible offers an interface; libatspi asks the application once and keeps the
-// answer.
-AXError offers(AtspiAccessible* accessible, Interface interface, bool* offered);
+// Whether the accessible offers an interface; asked once per accessible in this process.
+AXError offers(const Accessible& accessible, Interface interface, bool* offered);
 
 // For an attribute that needs `interface`: kAXErrorAttributeUnsupported when the accessible does
 // not offer it, the call's error when the question failed.
-AXError requireInterface(AtspiAccessible* accessible, Interface interface);
+AXError requireInterface(const Accessible& accessible, Interface interface);
+
+// The AT-SPI name of a role ("text", "push button", ...), from libatspi's table (no call).
+std::string roleName(uint32_t role);
 
 // The Mac's role and subrole. Only the role depends on the line states, so reading the subrole
 // (`withLines` false) costs no state query.
 AXError macRoleOf(ElementObject& element, bool withLines, MacRole* mac);
 
-// The first `characters` characters of the accessible's text (all of it for -1).
-AXError textOf(AtspiAccessible* accessible, long characters, std::u16string* text);
-
-// The text up to `characters` characters in, which is all that converting offsets up to there
-// needs; for none it stays empty and nothing is asked.
-AXError prefixOf(AtspiAccessible* accessible, long characters, std::u16string* prefix);
-
 // The process of the accessible's application; the bus daemon knows it, once per application.
-AXError pidOf(AtspiAccessible* accessible, pid_t* pid);
+AXError pidOf(const Accessible& accessible, pid_t* pid);
 
-// The accessible's children, in order. A child that cannot be had is left out.
-AXError childrenOf(AtspiAccessible* accessible, std::vector<AccessiblePtr>* children);
+// The accessible's children, in order.
+AXError childrenOf(const Accessible& accessible, std::vector<Accessible>* children);
 
 } // namespace xdesk

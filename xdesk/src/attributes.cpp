@@ -1,9 +1,10 @@
-// Accessibility on the Linux desktop: AXUIElement and its attributes over AT-SPI (libatspi), and
+// Accessibility on the Linux desktop: AXUIElement and its attributes over AT-SPI, and
 // the application's activation over EWMH. docs/linux-desktop.md has the mapping as a table. Each
 // attribute is answered by the kind of element asked: the system-wide element, an application
 // made from a pid, or an accessible.
 #include "accessible.h"
 #include "focus.h"
+#include "session.h"
 #include "session_type.h"
 #include "value_selection.h"
 #include "x11.h"
@@ -17,12 +18,12 @@ namespace xdesk {
 namespace {
 
 bool isApplicationRole(ElementObject& element) {
-    AtspiRole role = ATSPI_ROLE_INVALID;
+    uint32_t role = ATSPI_ROLE_INVALID;
     return roleOf(element, &role) == kAXErrorSuccess && role == ATSPI_ROLE_APPLICATION;
 }
 
 AXError copyFromAccessible(ElementObject& element, std::string_view name, CFTypeRef* value) {
-    AtspiAccessible* accessible = element.accessible;
+    const Accessible& accessible = element.accessible;
     if (name == "AXRole" || name == "AXSubrole") {
         MacRole mac;
         if (const AXError failed = macRoleOf(element, name == "AXRole", &mac);
@@ -46,30 +47,25 @@ AXError copyFromAccessible(ElementObject& element, std::string_view name, CFType
         if (isApplicationRole(element)) {
             return kAXErrorNoValue; // nothing above an application
         }
-        AccessiblePtr parent;
-        const AXError failed = callApplication(accessible, [&](GError** error) {
-            parent.reset(atspi_accessible_get_parent(accessible, error));
-        });
-        if (failed != kAXErrorSuccess) {
+        std::optional<Accessible> parent;
+        if (const AXError failed = getParent(accessible, &parent); failed != kAXErrorSuccess) {
             return failed;
         }
-        const AccessiblePtr desktop(atspi_get_desktop(0));
-        if (parent == nullptr || parent.get() == desktop.get()) {
+        // The desktop (the registry's root) is above every application, and is none here.
+        if (!parent || (parent->path == desktopRoot().path && parent->bus != accessible.bus)) {
             return kAXErrorNoValue;
         }
-        *value = newElement(std::move(parent));
+        *value = newElement(std::move(*parent));
         return kAXErrorSuccess;
     }
     if (name == "AXFocusedUIElement" && isApplicationRole(element)) {
-        std::vector<AccessiblePtr> candidates;
-        candidates.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
-        return copyFocusIn(candidates, value);
+        return copyFocusIn({accessible}, value);
     }
     return kAXErrorAttributeUnsupported;
 }
 
 AXError copyFromApplication(const ElementObject& element, std::string_view name, CFTypeRef* value) {
-    std::vector<AccessiblePtr> found;
+    std::vector<Accessible> found;
     if (const AXError failed = applications(element.pid, &found); failed != kAXErrorSuccess) {
         return failed;
     }
@@ -79,10 +75,8 @@ AXError copyFromApplication(const ElementObject& element, std::string_view name,
     if (name == "AXFocusedUIElement") {
         return copyFocusIn(found, value);
     }
-    ElementObject first(ElementObject::Kind::accessible, 0, found.front().get());
-    const AXError result = copyFromAccessible(first, name, value);
-    first.accessible = nullptr; // still owned by `found`
-    return result;
+    ElementObject first(ElementObject::Kind::accessible, 0, found.front());
+    return copyFromAccessible(first, name, value);
 }
 
 AXError copyFromSystemWide(std::string_view name, CFTypeRef* value) {
@@ -145,12 +139,12 @@ CFTypeID AXUIElementGetTypeID(void) {
 
 AXUIElementRef AXUIElementCreateSystemWide(void) {
     return toRef<AXUIElementRef>(
-        track(std::make_unique<ElementObject>(ElementObject::Kind::systemWide, 0, nullptr)));
+        track(std::make_unique<ElementObject>(ElementObject::Kind::systemWide, 0, Accessible{})));
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
-    return toRef<AXUIElementRef>(
-        track(std::make_unique<ElementObject>(ElementObject::Kind::application, pid, nullptr)));
+    return toRef<AXUIElementRef>(track(
+        std::make_unique<ElementObject>(ElementObject::Kind::application, pid, Accessible{})));
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
@@ -214,7 +208,7 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
     if (!offered) {
         return kAXErrorSuccess;
     }
-    StateSetPtr states;
+    States states;
     if (const AXError failed = statesOf(object->accessible, &states); failed != kAXErrorSuccess) {
         return failed;
     }
@@ -245,7 +239,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
         return kAXErrorAPIDisabled;
     }
     if (name == "AXValue") {
-        return writeValue(object->accessible, value);
+        return writeValue(*object, value);
     }
     if (name == "AXSelectedTextRange") {
         return writeSelectedRange(object->accessible, value);

@@ -3,6 +3,7 @@
 #include "x11.h"
 
 #include <dbus/dbus.h>
+#include <glib.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -138,14 +139,21 @@ bool probe() {
     return address && setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1) == 0;
 }
 
+ConnectionPtr& busConnection() {
+    static ConnectionPtr connection;
+    return connection;
+}
+
 bool initialise() {
     if (!accessibilityBusAnswers()) {
         return false;
     }
-    // Without a startup allowance: libatspi would otherwise wait up to 15 s on every application
-    // it has only just met, which for a one-shot tool is every application.
-    atspi_set_timeout(callTimeoutMillis, -1);
-    return atspi_init() == 0;
+    const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); // set by the probe
+    if (address == nullptr) {
+        return false;
+    }
+    busConnection() = connectAndGreet(address);
+    return busConnection() != nullptr;
 }
 
 std::set<std::string>& silentApplications() {
@@ -153,19 +161,11 @@ std::set<std::string>& silentApplications() {
     return names;
 }
 
-// Applications whose write has run out of time once: the next timeout silences them.
+// Applications whose last call was a write that ran out of time: the next call decides whether
+// they are slow (it is answered in time) or have stopped answering (it runs out of time too).
 std::set<std::string>& lateWriters() {
     static std::set<std::string> names;
     return names;
-}
-
-// The bus name of `accessible`'s application, which identifies it for as long as it runs.
-std::optional<std::string> busNameOf(AtspiAccessible* accessible) {
-    const AtspiObject* object = ATSPI_OBJECT(accessible);
-    if (object->app == nullptr || object->app->bus_name == nullptr) {
-        return std::nullopt;
-    }
-    return std::string(object->app->bus_name);
 }
 
 int64_t nowNanos() {
@@ -194,29 +194,28 @@ bool accessibilityReady() {
     return ready;
 }
 
-std::optional<BusCall> beginCall(AtspiAccessible* accessible, CallKind kind) {
-    const std::optional<std::string> name = busNameOf(accessible);
-    if (!name || silentApplications().count(*name) != 0) {
-        return std::nullopt;
-    }
-    return BusCall{accessible, kind, nowNanos()};
+DBusConnection* accessibilityBus() {
+    return accessibilityReady() ? busConnection().get() : nullptr;
 }
 
-AXError endCall(const BusCall& call, GError* error) {
-    const bool failed = error != nullptr;
-    if (error != nullptr) {
-        g_error_free(error);
+std::optional<BusCall> beginCall(const std::string& bus, CallKind kind) {
+    if (bus.empty() || silentApplications().count(bus) != 0) {
+        return std::nullopt;
     }
+    return BusCall{bus, kind, nowNanos()};
+}
+
+AXError endCall(const BusCall& call, bool failed) {
     constexpr int64_t nanosPerMilli = 1'000'000;
     const bool timedOut = nowNanos() - call.startedNanos >= callTimeoutMillis * nanosPerMilli;
     if (timedOut) {
-        if (std::optional<std::string> name = busNameOf(call.accessible)) {
-            const bool firstLateWrite =
-                call.kind == CallKind::write && lateWriters().insert(*name).second;
-            if (!firstLateWrite) {
-                silentApplications().insert(*name);
-            }
+        const bool firstLateWrite =
+            call.kind == CallKind::write && lateWriters().insert(call.bus).second;
+        if (!firstLateWrite) {
+            silentApplications().insert(call.bus);
         }
+    } else {
+        lateWriters().erase(call.bus); // answering again: slow, not hung
     }
     return failed || timedOut ? kAXErrorCannotComplete : kAXErrorSuccess;
 }

@@ -1,14 +1,15 @@
-// The accessibility session of the process: the test for the accessibility bus, libatspi set up
-// on that bus, and the bookkeeping that keeps a call to an unresponsive application from
-// blocking the tool more than once.
+// The accessibility session of the process: the test for the accessibility bus, the connection to
+// that bus that every call to an application goes through, and the bookkeeping that keeps a call
+// to an unresponsive application from blocking the tool more than once.
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
 
-#include <atspi/atspi.h>
+#include <dbus/dbus.h>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace xdesk {
 
@@ -26,10 +27,12 @@ void silenceLibraryLogging();
 // trust (gripwell, for days) is then not on the bus at all.
 bool accessibilityBusAnswers();
 
-// Whether libatspi is ready for use: the bus answers and libatspi has been initialised on it (by
-// the first call). No libatspi function may be called before this has returned true: without a
-// bus libatspi reports on standard error and aborts.
+// Whether the process is connected to the accessibility bus: the bus answers and the connection
+// that calls to applications use has been opened and greeted (by the first call).
 bool accessibilityReady();
+
+// That connection, once accessibilityReady() has returned true; it lives as long as the process.
+DBusConnection* accessibilityBus();
 
 // What a call does to the application: a read only asks; a write makes the application change
 // something, which may run handlers of its own for a while before it answers.
@@ -37,23 +40,23 @@ enum class CallKind { read, write };
 
 // One call to another application through the bus.
 struct BusCall {
-    AtspiAccessible* accessible = nullptr;
+    std::string bus; // the application's bus name
     CallKind kind = CallKind::read;
     int64_t startedNanos = 0;
 };
 
-// Starts a call to `accessible`'s application; nothing when that application has stopped
+// Starts a call to the application at `bus`; nothing when that application has stopped
 // answering in this process: another call would only wait again.
-std::optional<BusCall> beginCall(AtspiAccessible* accessible, CallKind kind);
+std::optional<BusCall> beginCall(const std::string& bus, CallKind kind);
 
-// kAXErrorSuccess when the call reported no error and came back in time; otherwise
-// kAXErrorCannotComplete. A call that took the whole timeout (libatspi answers some timed-out
-// calls with an empty result and no error) means that the application has stopped answering,
-// and it is not asked again, so that a hung application costs one timeout, not one per call.
-// One exception: the first write that runs out of time leaves the application one call more. A
-// slow application answers a write only once the handlers of the change have run, and its
-// writer then reads back whether the write landed; when that call runs out of time too, the
-// application has stopped answering. Takes and frees `error`, which may be NULL.
-AXError endCall(const BusCall& call, GError* error);
+// kAXErrorSuccess when the call came back in time without an error; otherwise
+// kAXErrorCannotComplete. A call that took the whole timeout means that the application has
+// stopped answering, and it is not asked again, so that a hung application costs one timeout, not
+// one per call. One exception: a write that runs out of time leaves the application one call
+// more. A slow application answers a write only once the handlers of the change have run, and
+// its writer then reads back whether the write landed; when that call is answered in time, the
+// application is only slow and is asked on; when it runs out of time too, the application has
+// stopped answering. So a hung application costs two timeouts at most.
+AXError endCall(const BusCall& call, bool failed);
 
 } // namespace xdesk

@@ -3,42 +3,101 @@
 #include "text_offsets.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
+#include <map>
 #include <string>
 
 namespace xdesk {
 
 namespace {
 
-// The first selection, or the caret, in characters.
-AXError selectionOf(AtspiAccessible* accessible, CharacterRange* selection) {
-    AtspiText* text = ATSPI_TEXT(accessible);
-    gint count = 0;
-    if (const AXError failed = callApplication(
-            accessible, [&](GError** error) { count = atspi_text_get_n_selections(text, error); });
+constexpr const char* setter = "AXUIElementSetAttributeValue";
+
+// What an application's toolkit calls itself, once per application; empty when it does not say.
+const std::string& toolkitOf(const std::string& bus) {
+    static std::map<std::string, std::string> known;
+    auto found = known.find(bus);
+    if (found == known.end()) {
+        std::string name;
+        if (getToolkitName(bus, &name) != kAXErrorSuccess) {
+            name.clear();
+        }
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        found = known.emplace(bus, std::move(name)).first;
+    }
+    return found->second;
+}
+
+// Gecko pads its text (text_offsets.h); Qt reads InsertText's length in UTF-16 units.
+bool padsText(const Accessible& accessible) {
+    return toolkitOf(accessible.bus) == "gecko";
+}
+
+bool countsLengthInUnits(const Accessible& accessible) {
+    return toolkitOf(accessible.bus).rfind("qt", 0) == 0;
+}
+
+// The whole text and how the application counts it. The end asked for is the reported count, not
+// -1, which some applications (LibreOffice) do not read as the end.
+AXError applicationText(const Accessible& accessible, ApplicationText* text) {
+    int32_t count = 0;
+    if (const AXError failed = getCharacterCount(accessible, &count); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    std::string utf8;
+    if (const AXError failed = getText(accessible, 0, std::max(count, 0), &utf8);
         failed != kAXErrorSuccess) {
         return failed;
     }
+    std::optional<std::u16string> reported = cfcore::decodeUtf8(utf8);
+    if (!reported) {
+        return kAXErrorCannotComplete;
+    }
+    std::optional<ApplicationText> read =
+        applicationTextFrom(std::move(*reported), count, padsText(accessible));
+    if (!read) {
+        return kAXErrorCannotComplete; // a length that no way of counting explains
+    }
+    *text = std::move(*read);
+    return kAXErrorSuccess;
+}
+
+// The first selection, or the caret, as the application counts: both ends and the caret.
+struct ReportedSelection {
+    int32_t start = 0;
+    int32_t end = 0;
+};
+
+AXError selectionOf(const Accessible& accessible, ReportedSelection* selection) {
+    int32_t count = 0;
+    if (const AXError failed = getSelectionCount(accessible, &count); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    int32_t caret = -1;
+    if (const AXError failed = getCaretOffset(accessible, &caret); failed != kAXErrorSuccess) {
+        return failed;
+    }
     if (count > 0) {
-        std::unique_ptr<AtspiRange, GFree> range;
-        const AXError failed = callApplication(accessible, [&](GError** error) {
-            range.reset(atspi_text_get_selection(text, 0, error));
-        });
-        if (failed != kAXErrorSuccess) {
+        int32_t start = 0;
+        int32_t end = 0;
+        if (const AXError failed = getSelection(accessible, 0, &start, &end);
+            failed != kAXErrorSuccess) {
             return failed;
         }
-        if (range == nullptr) {
-            return kAXErrorNoValue;
+        if (start > end) {
+            std::swap(start, end);
         }
-        *selection = {std::min(range->start_offset, range->end_offset),
-                      std::max(range->start_offset, range->end_offset)};
-        return kAXErrorSuccess;
-    }
-    gint caret = -1;
-    const AXError failed = callApplication(
-        accessible, [&](GError** error) { caret = atspi_text_get_caret_offset(text, error); });
-    if (failed != kAXErrorSuccess) {
-        return failed;
+        if (start != end) {
+            // The caret is at one end of a selection; where it is at neither, the application
+            // contradicts itself and neither reading can be trusted.
+            if (caret != start && caret != end) {
+                return kAXErrorCannotComplete;
+            }
+            *selection = {start, end};
+            return kAXErrorSuccess;
+        }
     }
     if (caret < 0) {
         return kAXErrorNoValue; // no caret at all
@@ -47,20 +106,125 @@ AXError selectionOf(AtspiAccessible* accessible, CharacterRange* selection) {
     return kAXErrorSuccess;
 }
 
+bool stringValue(CFTypeRef value, std::u16string* text) {
+    if (cfcore::lookup(value, setter)->type != cfcore::stringTypeId) {
+        return false;
+    }
+    *text = cfcore::stringText(static_cast<CFStringRef>(value), setter);
+    return true;
+}
+
+AXError written(AXError failed, bool done) {
+    if (failed != kAXErrorSuccess) {
+        return failed;
+    }
+    return done ? kAXErrorSuccess : kAXErrorFailure; // false: the application refused
+}
+
+AXError writeWhole(const Accessible& accessible, const std::u16string& text) {
+    bool done = false;
+    const AXError failed = setTextContents(accessible, cfcore::encodeUtf8Lossy(text), &done);
+    return written(failed, done);
+}
+
+// InsertText's length argument for `utf8`, in what the application reads it in.
+int32_t insertionLength(const Accessible& accessible, std::u16string_view text,
+                        const std::string& utf8) {
+    const std::size_t length = countsLengthInUnits(accessible) ? text.size() : utf8.size();
+    return static_cast<int32_t>(std::min<std::size_t>(length, INT_MAX));
+}
+
+// Whether the application's text now reads as `expected`.
+bool reads(const Accessible& accessible, std::u16string_view expected) {
+    ApplicationText now;
+    return applicationText(accessible, &now) == kAXErrorSuccess && now.text == expected;
+}
+
+// Takes back text that the application inserted at `position` (as it counts) where the text
+// should have read `before`: deletes the extra units if that is all that changed.
+void takeBackInsertion(const Accessible& accessible, std::u16string_view before) {
+    ApplicationText now;
+    if (applicationText(accessible, &now) != kAXErrorSuccess || now.text.size() <= before.size()) {
+        return;
+    }
+    const ChangedSpan span = changedSpan(before, now.text);
+    if (span.prefix + span.suffix != before.size()) {
+        return; // not a plain insertion: nothing is guessed
+    }
+    const long start = applicationOffset(now, static_cast<long>(span.prefix), InsidePair::before);
+    const long end =
+        applicationOffset(now, static_cast<long>(now.text.size() - span.suffix), InsidePair::after);
+    bool done = false;
+    static_cast<void>(
+        deleteText(accessible, static_cast<int32_t>(start), static_cast<int32_t>(end), &done));
+}
+
+// Makes `old` (as read) into `wanted` by inserting the new span after the old one and then
+// deleting the old one, each step read back. A step whose answer did not come (a slow
+// application's handlers of the change outlast the call's timeout) may still have landed: the
+// application answers calls in the order they came, so the read that follows it tells.
+AXError editSpan(const Accessible& accessible, const ApplicationText& old,
+                 const std::u16string& wanted) {
+    const ChangedSpan span = changedSpan(old.text, wanted);
+    const std::size_t oldEnd = old.text.size() - span.suffix;
+    const std::u16string_view inserted =
+        std::u16string_view(wanted).substr(span.prefix, wanted.size() - span.suffix - span.prefix);
+    const long from = applicationOffset(old, static_cast<long>(span.prefix), InsidePair::before);
+    const long to = applicationOffset(old, static_cast<long>(oldEnd), InsidePair::after);
+    if (from > INT_MAX || to > INT_MAX) {
+        return kAXErrorIllegalArgument;
+    }
+    // The text once the new span stands after the old one.
+    std::u16string both = old.text.substr(0, oldEnd);
+    both.append(inserted);
+    both.append(old.text, oldEnd, std::u16string::npos);
+    if (!inserted.empty()) {
+        const std::string utf8 = cfcore::encodeUtf8Lossy(inserted);
+        bool done = false;
+        const AXError failed = insertText(accessible, static_cast<int32_t>(to), utf8,
+                                          insertionLength(accessible, inserted, utf8), &done);
+        if (!reads(accessible, both)) {
+            const bool unchanged = reads(accessible, old.text);
+            if (failed == kAXErrorSuccess && !done && unchanged) {
+                // Refused outright and nothing changed: the range edit is not available here.
+                return writeWhole(accessible, wanted);
+            }
+            if (!unchanged) {
+                takeBackInsertion(accessible, old.text);
+            }
+            return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
+        }
+    }
+    if (oldEnd > span.prefix) {
+        bool done = false;
+        const AXError failed =
+            deleteText(accessible, static_cast<int32_t>(from), static_cast<int32_t>(to), &done);
+        if (!reads(accessible, wanted)) {
+            // The old span is still there (or the application did something else): the
+            // insertion is taken back, so the text is as the user left it.
+            if (!inserted.empty()) {
+                takeBackInsertion(accessible, old.text);
+            }
+            return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
+        }
+    }
+    return kAXErrorSuccess;
+}
+
 } // namespace
 
-AXError readValue(AtspiAccessible* accessible, CFTypeRef* value) {
+AXError readValue(const Accessible& accessible, CFTypeRef* value) {
     bool text = false;
     if (const AXError failed = offers(accessible, Interface::text, &text);
         failed != kAXErrorSuccess) {
         return failed;
     }
     if (text) {
-        std::u16string whole;
-        if (const AXError failed = textOf(accessible, -1, &whole); failed != kAXErrorSuccess) {
+        ApplicationText read;
+        if (const AXError failed = applicationText(accessible, &read); failed != kAXErrorSuccess) {
             return failed;
         }
-        *value = newString(std::move(whole));
+        *value = newString(std::move(read.text));
         return kAXErrorSuccess;
     }
     bool numeric = false;
@@ -71,71 +235,71 @@ AXError readValue(AtspiAccessible* accessible, CFTypeRef* value) {
     if (!numeric) {
         return kAXErrorNoValue;
     }
-    gdouble current = 0;
-    const AXError failed = callApplication(accessible, [&](GError** error) {
-        current = atspi_value_get_current_value(ATSPI_VALUE(accessible), error);
-    });
-    if (failed != kAXErrorSuccess) {
+    double current = 0;
+    if (const AXError failed = getCurrentValue(accessible, &current); failed != kAXErrorSuccess) {
         return failed;
     }
     *value = toRef<CFTypeRef>(track(std::make_unique<cfcore::NumberObject>(current)));
     return kAXErrorSuccess;
 }
 
-AXError readSelectedRange(AtspiAccessible* accessible, CFTypeRef* value) {
+AXError readSelectedRange(const Accessible& accessible, CFTypeRef* value) {
     if (const AXError failed = requireInterface(accessible, Interface::text);
         failed != kAXErrorSuccess) {
         return failed;
     }
-    CharacterRange selection;
+    ReportedSelection selection;
     if (const AXError failed = selectionOf(accessible, &selection); failed != kAXErrorSuccess) {
         return failed;
     }
-    std::u16string prefix;
-    if (const AXError failed = prefixOf(accessible, selection.end, &prefix);
-        failed != kAXErrorSuccess) {
+    ApplicationText text;
+    if (const AXError failed = applicationText(accessible, &text); failed != kAXErrorSuccess) {
         return failed;
     }
-    const long start = unitsForCharacters(prefix, selection.start);
-    const long end = unitsForCharacters(prefix, selection.end);
-    const CFRange units = CFRangeMake(start, end - start);
+    const std::optional<long> start = unitOffset(text, selection.start);
+    const std::optional<long> end = unitOffset(text, selection.end);
+    if (!start || !end) {
+        return kAXErrorCannotComplete;
+    }
+    const CFRange units = CFRangeMake(*start, *end - *start);
     *value = toRef<CFTypeRef>(cfcore::createAxValue(kAXValueTypeCFRange, &units));
     return kAXErrorSuccess;
 }
 
-AXError writeValue(AtspiAccessible* accessible, CFTypeRef value) {
-    if (cfcore::lookup(value, "AXUIElementSetAttributeValue")->type != cfcore::stringTypeId) {
+AXError writeValue(ElementObject& element, CFTypeRef value) {
+    std::u16string text;
+    if (!stringValue(value, &text)) {
         return kAXErrorIllegalArgument;
     }
-    const std::u16string text =
-        cfcore::stringText(static_cast<CFStringRef>(value), "AXUIElementSetAttributeValue");
     // The bus carries C strings: a text holding U+0000 would arrive cut short, so it is refused
     // rather than written in part.
     if (text.find(u'\0') != std::u16string::npos) {
         return kAXErrorIllegalArgument;
     }
+    const Accessible& accessible = element.accessible;
     if (const AXError failed = requireInterface(accessible, Interface::editableText);
         failed != kAXErrorSuccess) {
         return failed;
     }
-    const std::string utf8 = cfcore::encodeUtf8Lossy(text);
-    gboolean written = FALSE;
-    const AXError failed = callApplication(
-        accessible,
-        [&](GError** error) {
-            written = atspi_editable_text_set_text_contents(ATSPI_EDITABLE_TEXT(accessible),
-                                                            utf8.c_str(), error);
-        },
-        CallKind::write);
-    if (failed != kAXErrorSuccess) {
+    uint32_t role = ATSPI_ROLE_INVALID;
+    if (const AXError failed = roleOf(element, &role); failed != kAXErrorSuccess) {
         return failed;
     }
-    return written ? kAXErrorSuccess : kAXErrorFailure; // FALSE: the application refused
+    // A password text reads as its mask, which tells nothing of what differs.
+    if (role == ATSPI_ROLE_PASSWORD_TEXT) {
+        return writeWhole(accessible, text);
+    }
+    ApplicationText old;
+    if (const AXError failed = applicationText(accessible, &old); failed != kAXErrorSuccess) {
+        return failed;
+    }
+    // What the text reads as once written out as UTF-8.
+    return editSpan(accessible, old, withUnpairedAsReplacement(text));
 }
 
-AXError writeSelectedRange(AtspiAccessible* accessible, CFTypeRef value) {
+AXError writeSelectedRange(const Accessible& accessible, CFTypeRef value) {
     CFRange range = CFRangeMake(0, 0);
-    if (cfcore::lookup(value, "AXUIElementSetAttributeValue")->type != cfcore::axValueTypeId ||
+    if (cfcore::lookup(value, setter)->type != cfcore::axValueTypeId ||
         !AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCFRange, &range)) {
         return kAXErrorIllegalArgument;
     }
@@ -147,49 +311,47 @@ AXError writeSelectedRange(AtspiAccessible* accessible, CFTypeRef value) {
         failed != kAXErrorSuccess) {
         return failed;
     }
-    // N units never hold more than N characters, so the first N characters cover them; a text
-    // shorter than the range's end in units is shorter than the range.
-    const long endUnits = range.location + range.length;
-    std::u16string prefix;
-    if (const AXError failed = prefixOf(accessible, endUnits, &prefix); failed != kAXErrorSuccess) {
+    ApplicationText text;
+    if (const AXError failed = applicationText(accessible, &text); failed != kAXErrorSuccess) {
         return failed;
     }
-    if (static_cast<long>(prefix.size()) < endUnits) {
+    if (static_cast<long>(text.text.size()) < range.location + range.length) {
         return kAXErrorIllegalArgument;
     }
-    const CharacterRange characters = charactersForRange(prefix, range);
-    const auto start = static_cast<gint>(characters.start);
-    const auto end = static_cast<gint>(characters.end);
-    AtspiText* textInterface = ATSPI_TEXT(accessible);
-    gboolean set = FALSE;
-    AXError failed = kAXErrorSuccess;
-    if (range.length == 0) {
-        // Moving the caret also drops any selection, as setting an empty range does on a Mac.
-        failed = callApplication(
-            accessible,
-            [&](GError** error) { set = atspi_text_set_caret_offset(textInterface, start, error); },
-            CallKind::write);
-    } else {
-        failed = callApplication(
-            accessible,
-            [&](GError** error) {
-                set = atspi_text_set_selection(textInterface, 0, start, end, error);
-            },
-            CallKind::write);
-        if (failed == kAXErrorSuccess && !set) {
-            // No selection to move: one is added, in a call of its own.
-            failed = callApplication(
-                accessible,
-                [&](GError** error) {
-                    set = atspi_text_add_selection(textInterface, start, end, error);
-                },
-                CallKind::write);
+    const long start = applicationOffset(text, range.location, InsidePair::before);
+    const long end = range.length == 0 ? start
+                                       : applicationOffset(text, range.location + range.length,
+                                                           InsidePair::after);
+    const auto first = static_cast<int32_t>(start);
+    const auto last = static_cast<int32_t>(end);
+    bool done = false;
+    if (range.length != 0) {
+        AXError failed = setSelection(accessible, 0, first, last, &done);
+        if (failed == kAXErrorSuccess && !done) {
+            failed = addSelection(accessible, first, last, &done);
         }
+        return written(failed, done);
     }
-    if (failed != kAXErrorSuccess) {
-        return failed;
+    if (const AXError failed = setCaretOffset(accessible, first, &done);
+        failed != kAXErrorSuccess || !done) {
+        return written(failed, done);
     }
-    return set ? kAXErrorSuccess : kAXErrorFailure;
+    // Moving the caret drops the selection on a Mac. Some applications (LibreOffice) keep the
+    // selection's other end where it was: the selection is then collapsed onto the caret.
+    ReportedSelection now;
+    if (selectionOf(accessible, &now) == kAXErrorSuccess && now.start == now.end) {
+        return kAXErrorSuccess;
+    }
+    bool collapsed = false;
+    if (setSelection(accessible, 0, first, first, &collapsed) != kAXErrorSuccess || !collapsed ||
+        selectionOf(accessible, &now) != kAXErrorSuccess || now.start != now.end) {
+        static_cast<void>(removeSelection(accessible, 0, &collapsed));
+    }
+    int32_t caret = -1;
+    if (getCaretOffset(accessible, &caret) == kAXErrorSuccess && caret != first) {
+        static_cast<void>(setCaretOffset(accessible, first, &done));
+    }
+    return kAXErrorSuccess;
 }
 
 } // namespace xdesk
