@@ -217,8 +217,10 @@ std::unique_ptr<xkb_keymap, KeymapDeleter> compileDefaultKeymap(xkb_context_flag
 }
 
 // The Mac modifier key of each X key code in the session's default keymap, by the keysym that the
-// key types without modifiers in the first layout. The compositor's own keymap cannot be read by
-// a client without the keyboard focus; its default is this one.
+// key types without modifiers in the first layout. The keymap that the compositor gives its
+// keyboards is its own configuration, which a client cannot read: the keymap a client is sent is
+// that of whichever keyboard typed last, an on-screen or virtual keyboard's (with a key or two)
+// as well. The default keymap stands for it, as compositors start from it too.
 std::optional<std::array<MacModifierKey, 256>> defaultKeymapModifiers() {
     auto keymap = compileDefaultKeymap(XKB_CONTEXT_NO_FLAGS);
     if (!keymap) {
