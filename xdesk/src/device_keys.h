@@ -32,8 +32,8 @@ void addHeldKeys(TapKeyboard& keyboard, KeyHolders& holders, DeviceHeldKeys& dev
                  const DeviceHeldKeys& held);
 
 // Takes one key event of a device into its held keys, the holders and the keyboard, and gives the
-// event that a Mac would deliver for it (tapped_keys.h: tapEventFor). Values as the kernel sends them:
-// 0 a release, 1 a press, 2 an auto-repeat of a held key.
+// event that a Mac would deliver for it (tapped_keys.h: tapEventFor). Values as the kernel sends
+// them: 0 a release, 1 a press, 2 an auto-repeat of a held key.
 // - A modifier key makes a flags-changed event with the flags of the keys held on all devices,
 //   so releasing a modifier on one keyboard keeps it held while another holds it. The kernel's
 //   auto-repeat of a held modifier makes nothing: a Mac sends no event for it either.
