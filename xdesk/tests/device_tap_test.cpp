@@ -382,25 +382,28 @@ TEST_F(DeviceTap, AKeyboardIsReadWhileTheUserMayReadIt) {
     EXPECT_EXIT(
         {
             becomeAnotherUser();
-            fakeinput::Tree mine;
-            mine.add("event0", keyboardKeys(), {}, 0);
-            tap = xdesk::createDeviceTap(
-                mine.folder().c_str(),
-                CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp), &take, nullptr);
-            mine.send("event0", key(KEY_B, 1));
-            EXPECT_EQ(taken(), std::vector<Seen>{});
-            mine.chmod("event0", 0644);
-            mine.send("event0", key(KEY_SPACE, 1));
-            // What it sent before it could be read is read now too: it was in its buffer.
-            EXPECT_EQ(taken(), (std::vector<Seen>{keyDown(macB, 0), keyDown(macSpace, 0)}));
-            // Taken back (another user's session in front): dropped, its keys released, and
-            // nothing heard until it is given back.
-            mine.chmod("event0", 0);
-            mine.send("event0", key(KEY_ENTER, 1));
-            EXPECT_EQ(taken(), (std::vector<Seen>{keyUp(macB, 0), keyUp(macSpace, 0)}));
-            mine.chmod("event0", 0644);
-            mine.send("event0", key(KEY_SPACE, 0));
-            EXPECT_EQ(taken(), std::vector<Seen>{keyUp(macSpace, 0)});
+            { // the folder goes before the process exits
+                fakeinput::Tree mine;
+                mine.add("event0", keyboardKeys(), {}, 0);
+                tap = xdesk::createDeviceTap(mine.folder().c_str(),
+                                             CGEventMaskBit(kCGEventKeyDown) |
+                                                 CGEventMaskBit(kCGEventKeyUp),
+                                             &take, nullptr);
+                mine.send("event0", key(KEY_B, 1));
+                EXPECT_EQ(taken(), std::vector<Seen>{});
+                mine.chmod("event0", 0644);
+                mine.send("event0", key(KEY_SPACE, 1));
+                // What it sent before it could be read is read now too: it was in its buffer.
+                EXPECT_EQ(taken(), (std::vector<Seen>{keyDown(macB, 0), keyDown(macSpace, 0)}));
+                // Taken back (another user's session in front): dropped, its keys released, and
+                // nothing heard until it is given back.
+                mine.chmod("event0", 0);
+                mine.send("event0", key(KEY_ENTER, 1));
+                EXPECT_EQ(taken(), (std::vector<Seen>{keyUp(macB, 0), keyUp(macSpace, 0)}));
+                mine.chmod("event0", 0644);
+                mine.send("event0", key(KEY_SPACE, 0));
+                EXPECT_EQ(taken(), std::vector<Seen>{keyUp(macSpace, 0)});
+            }
             std::exit(::testing::Test::HasFailure() ? 1 : 0);
         },
         ::testing::ExitedWithCode(0), "");
