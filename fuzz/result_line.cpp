@@ -5,8 +5,8 @@
 // iconv, with each lone surrogate taken as U+FFFD.
 #include "check.h"
 
-#include "base/utf.h"
 #include "scribbet/response.h"
+#include "unicode/utf.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <nlohmann/json.hpp>
@@ -84,7 +84,7 @@ std::optional<std::string> maybeText(FuzzedDataProvider& input) {
         return std::nullopt;
     }
     const std::u16string units = platformText(input);
-    std::string utf8 = base::utf8FromUtf16(units);
+    std::string utf8 = unicode::utf8FromUtf16(units);
     if (utf8 != iconvUtf8(units)) {
         fuzzcheck::disagree("UTF-8 of a platform text differs from iconv's: " +
                             fuzzcheck::printable(utf8));

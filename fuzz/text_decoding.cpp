@@ -6,8 +6,8 @@
 // scribbet drops one byte-order mark at the start of the file, iconv keeps it as U+FEFF.
 #include "check.h"
 
-#include "base/utf.h"
 #include "scribbet/entry.h"
+#include "unicode/utf.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzcheck::disagree("iconv accepted what RFC 3629 forbids");
     }
 
-    const std::optional<std::u16string> decoded = base::utf16FromUtf8(bytes);
+    const std::optional<std::u16string> decoded = unicode::utf16FromUtf8(bytes);
     if (decoded != expected) {
         fuzzcheck::disagree("decoding " + fuzzcheck::printable(std::string(bytes)) + ": ours " +
                             show(decoded) + ", iconv " + show(expected));

@@ -6,7 +6,7 @@
 #include "scribbet/focus.h"
 #include "scribbet/splice.h"
 
-#include "base/utf.h"
+#include "unicode/utf.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 
@@ -123,7 +123,7 @@ std::optional<std::u16string> decodeInputText(std::string_view bytes) {
     if (bytes.substr(0, byteOrderMark.size()) == byteOrderMark) {
         bytes.remove_prefix(byteOrderMark.size());
     }
-    return base::utf16FromUtf8(bytes);
+    return unicode::utf16FromUtf8(bytes);
 }
 
 std::optional<std::u16string> readInputText(const Arguments& arguments) {

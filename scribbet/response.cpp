@@ -1,7 +1,7 @@
 #include "scribbet/response.h"
 
 #include "base/line_out.h"
-#include "base/utf.h"
+#include "unicode/utf.h"
 
 #include <cstdlib>
 #include <unistd.h>
@@ -124,7 +124,7 @@ std::optional<std::string> utf8Field(const std::optional<std::u16string>& text) 
     if (!text) {
         return std::nullopt;
     }
-    return base::utf8FromUtf16(*text);
+    return unicode::utf8FromUtf16(*text);
 }
 
 std::string_view keyText(CodingKeys key) {

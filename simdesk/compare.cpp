@@ -1,5 +1,7 @@
 #include "simdesk/compare.h"
 
+#include "simdesk/quoting.h"
+
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>

@@ -1,53 +1,16 @@
 #include "simdesk/notation.h"
 
+#include "unicode/utf.h"
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
-#include <set>
 #include <vector>
 
 namespace simdesk {
 
 namespace {
-
-bool isSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDFFF;
-}
-
-// No lone surrogates: the text has a UTF-8 form.
-bool wellFormed(const std::u16string& text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            ++i;
-        } else if (isSurrogate(unit)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string typeName(const Json& json) {
-    switch (json.type()) {
-    case Json::value_t::null:
-        return "null";
-    case Json::value_t::boolean:
-        return "a boolean";
-    case Json::value_t::string:
-        return "a string";
-    case Json::value_t::array:
-        return "an array";
-    case Json::value_t::object:
-        return "an object";
-    default:
-        return "a number";
-    }
-}
-
-[[noreturn]] void wrongType(const Json& json, const std::string& place, const char* wanted) {
-    throw FormatError{place, std::string("expected ") + wanted + ", found " + typeName(json)};
-}
 
 double readNumber(const Json& json, const std::string& place) {
     if (!json.is_number()) {
@@ -77,206 +40,7 @@ Json numberJson(double value) {
     return value;
 }
 
-// Length of the well-formed UTF-8 sequence at `at`, or 0 when the bytes there are not one.
-std::size_t utf8SequenceLength(std::string_view bytes, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > bytes.size() || byte(at + 1) < low || byte(at + 1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-// Deeper than any scenario needs by far. Messages show values with nlohmann's dump, which
-// recurses once per level: a file nested a hundred thousand levels deep would overflow the stack.
-constexpr std::size_t maxNesting = 64;
-
-// Follows the parser through the document to name the place of a member given twice, and stops
-// it at the first object or array nested deeper than maxNesting.
-class DuplicateGuard {
-public:
-    bool operator()(int, Json::parse_event_t event, Json& parsed) {
-        switch (event) {
-        case Json::parse_event_t::object_start:
-        case Json::parse_event_t::array_start:
-            if (frames.size() == maxNesting) {
-                throw FormatError{place(),
-                                  "nested deeper than " + std::to_string(maxNesting) + " levels"};
-            }
-            frames.push_back({event == Json::parse_event_t::object_start, {}, {}, 0});
-            break;
-        case Json::parse_event_t::key: {
-            Frame& frame = frames.back();
-            frame.key = parsed.get<std::string>();
-            if (!frame.keys.insert(frame.key).second) {
-                throw FormatError{place(), "member given twice"};
-            }
-            break;
-        }
-        case Json::parse_event_t::object_end:
-        case Json::parse_event_t::array_end:
-            frames.pop_back();
-            itemDone();
-            break;
-        case Json::parse_event_t::value:
-            itemDone();
-            break;
-        }
-        return true;
-    }
-
-private:
-    struct Frame {
-        bool object;
-        std::set<std::string> keys;
-        std::string key;
-        std::size_t index;
-    };
-    std::vector<Frame> frames;
-
-    void itemDone() {
-        if (!frames.empty() && !frames.back().object) {
-            ++frames.back().index;
-        }
-    }
-    std::string place() const {
-        std::string out;
-        for (const Frame& frame : frames) {
-            out = frame.object ? memberPlace(out, frame.key) : itemPlace(out, frame.index);
-        }
-        return out;
-    }
-};
-
 } // namespace
-
-std::string memberPlace(const std::string& place, std::string_view name) {
-    std::string out = place + "/";
-    for (char c : name) {
-        if (c == '~') {
-            out += "~0";
-        } else if (c == '/') {
-            out += "~1";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string itemPlace(const std::string& place, std::size_t index) {
-    return place + "/" + std::to_string(index);
-}
-
-Json parseJson(std::string_view text) {
-    try {
-        return Json::parse(text.begin(), text.end(), DuplicateGuard{});
-    } catch (const Json::parse_error& error) {
-        // `byte` counts from 1 and points at the character that broke the syntax; the message
-        // reads "[json.exception.parse_error.101] parse error at line L, column C: REASON".
-        const std::string message = error.what();
-        const std::size_t lineAt = message.find("line ");
-        const std::size_t reasonAt = message.find(": ", lineAt == std::string::npos ? 0 : lineAt);
-        std::string place = "byte " + std::to_string(error.byte == 0 ? 0 : error.byte - 1);
-        if (lineAt != std::string::npos && reasonAt != std::string::npos) {
-            place += " (" + message.substr(lineAt, reasonAt - lineAt) + ")";
-        }
-        throw FormatError{place, "not valid JSON: " + (reasonAt == std::string::npos
-                                                           ? message
-                                                           : message.substr(reasonAt + 2))};
-    }
-}
-
-const Json& requireObject(const Json& json, const std::string& place) {
-    if (!json.is_object()) {
-        wrongType(json, place, "an object");
-    }
-    return json;
-}
-
-const Json& requireArray(const Json& json, const std::string& place) {
-    if (!json.is_array()) {
-        wrongType(json, place, "an array");
-    }
-    return json;
-}
-
-const std::string& requireString(const Json& json, const std::string& place) {
-    if (!json.is_string()) {
-        wrongType(json, place, "a string");
-    }
-    return json.get_ref<const std::string&>();
-}
-
-bool requireBool(const Json& json, const std::string& place) {
-    if (!json.is_boolean()) {
-        wrongType(json, place, "true or false");
-    }
-    return json.get<bool>();
-}
-
-const Json& requireMember(const Json& object, const std::string& place, std::string_view name) {
-    auto found = object.find(name);
-    if (found == object.end()) {
-        throw FormatError{memberPlace(place, name), "missing"};
-    }
-    return *found;
-}
-
-void allowOnly(const Json& object, const std::string& place,
-               std::initializer_list<std::string_view> allowed) {
-    for (const auto& member : object.items()) {
-        bool known = false;
-        for (std::string_view name : allowed) {
-            known = known || member.key() == name;
-        }
-        if (!known) {
-            std::string list;
-            for (std::string_view name : allowed) {
-                list += (list.empty() ? "" : ", ") + std::string(name);
-            }
-            throw FormatError{memberPlace(place, member.key()),
-                              "unknown member (known here: " + list + ")"};
-        }
-    }
-}
-
-int64_t readInteger(const Json& json, const std::string& place, int64_t minimum, int64_t maximum) {
-    if (json.is_number_float()) {
-        throw FormatError{place, "expected a whole number, found " + showJson(json)};
-    }
-    if (!json.is_number()) {
-        wrongType(json, place, "a whole number");
-    }
-    const bool tooLarge =
-        json.is_number_unsigned() && json.get<uint64_t>() > static_cast<uint64_t>(maximum);
-    const int64_t value = tooLarge ? maximum : json.get<int64_t>();
-    if (tooLarge || value < minimum || value > maximum) {
-        throw FormatError{place, "out of range: " + showJson(json) + " is not within " +
-                                     std::to_string(minimum) + " to " + std::to_string(maximum)};
-    }
-    return value;
-}
 
 AXError readCode(const Json& json, const std::string& place) {
     return static_cast<AXError>(readInteger(json, place, std::numeric_limits<int32_t>::min(),
@@ -435,8 +199,10 @@ Json valueJson(const macsim::Value& value) {
         [](const auto& v) -> Json {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::u16string>) {
-                if (wellFormed(v)) {
-                    return macsim::utf8(v);
+                // A text with a UTF-8 form is written as one; one with a lone surrogate, unit
+                // by unit.
+                if (std::optional<std::string> utf8 = unicode::utf8FromWellFormedUtf16(v)) {
+                    return *utf8;
                 }
                 Json units = Json::array();
                 for (char16_t unit : v) {
@@ -483,10 +249,6 @@ Json outcomeJson(const macsim::Read& read) {
     return out;
 }
 
-std::string showJson(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 std::string showValue(const macsim::Value& value) {
     return showJson(valueJson(value));
 }
@@ -514,72 +276,6 @@ std::string showSeconds(int64_t nanos) {
         out.pop_back();
     }
     return out;
-}
-
-namespace {
-
-std::string escaped(std::string_view bytes, bool quoted) {
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x80) {
-            const std::size_t length = utf8SequenceLength(bytes, i);
-            if (length > 0) {
-                out.append(bytes.substr(i, length));
-                i += length;
-                continue;
-            }
-        }
-        switch (c) {
-        case '"':
-            out += quoted ? "\\\"" : "\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        ++i;
-    }
-    return out;
-}
-
-} // namespace
-
-std::string quoteBytes(std::string_view bytes) {
-    return "\"" + escaped(bytes, true) + "\"";
-}
-
-std::string indentLines(const std::string& text, const std::string& indent) {
-    std::string out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end;
-        out += indent + text.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
-    return out;
-}
-
-std::string escapeBytes(std::string_view bytes) {
-    return escaped(bytes, false);
 }
 
 } // namespace simdesk

@@ -1,6 +1,7 @@
 #include "simdesk/runner.h"
 
 #include "simdesk/compare.h"
+#include "simdesk/quoting.h"
 #include "simdesk/show.h"
 
 #include <algorithm>

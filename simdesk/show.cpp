@@ -1,6 +1,7 @@
 #include "simdesk/show.h"
 
 #include "simdesk/compare.h"
+#include "simdesk/quoting.h"
 
 #include <set>
 

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=tools/macos-sdk.sh
 source "$root/tools/macos-sdk.sh"
 
-tool_dirs=(scribbet gripwell vantor base)
+tool_dirs=(scribbet gripwell vantor base unicode)
 conformance=macsim/tests/sdk_conformance.cpp
 # The analyzer's checker packages; any finding is an error.
 checkers=core,cplusplus,deadcode,unix,osx

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# clang-tidy over the tools' own sources and their base library (tests, benchmarks and the
-# platforms excluded), using the compile commands of configured build directories: the simulated build (first argument, default
+# clang-tidy over the tools' own sources, their base library and codec, and the platform code off
+# Apple (cfcore, xdesk); tests, benchmarks and the simulated platform excluded. It uses the compile
+# commands of configured build directories: the simulated build (first argument, default
 # build/dev) for every source it compiles, and the Linux desktop build (second argument, default
 # build/release) for the seam twins that only it compiles (*_linux.cpp). Fails on any finding.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/dev}
 linux_build=${2:-$root/build/release}
-mapfile -t all < <(cd "$root" && git ls-files 'base/*.cpp' 'scribbet/*.cpp' 'gripwell/*.cpp' 'vantor/*.cpp' |
+mapfile -t all < <(cd "$root" && git ls-files 'base/*.cpp' 'unicode/*.cpp' 'scribbet/*.cpp' 'gripwell/*.cpp' \
+  'vantor/*.cpp' 'cfcore/*.cpp' 'xdesk/*.cpp' |
   grep -v -E '/(tests|bench)/')
 sim_files=()
 linux_files=()

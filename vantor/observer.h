@@ -1,7 +1,7 @@
 // The seam between vantor and the platform's workspace notifications. observer.mm implements it
-// with AppKit; observer_sim.cpp with the simulated platform; observer_linux.cpp stands in on the
-// Linux desktop until activations are watched there. They only copy what the platform reports;
-// every decision about what to write is vantor's.
+// with AppKit; observer_sim.cpp with the simulated platform; observer_linux.cpp on the Linux
+// desktop, where the window manager's active window stands for the active application. They only
+// copy what the platform reports; every decision about what to write is vantor's.
 #pragma once
 
 #include <optional>
@@ -26,9 +26,9 @@ using ActivationHandler = void (*)(const RunningApplication&);
 // running-application record never reaches the handler. The registration is never removed.
 void observeActivations(ActivationHandler handler);
 
-// Runs the main thread's run loop, which calls the handler. Returns only when the run loop has
-// nothing left to serve (never on a Mac or on the Linux desktop; after the scripted
-// notifications in the simulation).
+// Runs the main thread's run loop, which calls the handler. Returns only when the run loop stops
+// or has nothing left to serve: never on a Mac; on the Linux desktop once the display has gone;
+// after the scripted notifications in the simulation.
 void runMainRunLoop();
 
 } // namespace vantor

@@ -3,6 +3,7 @@
 #include "vantor/observer.h"
 
 #include "base/utf.h"
+#include "unicode/utf.h"
 
 #import <AppKit/AppKit.h>
 #include <CoreFoundation/CoreFoundation.h>
@@ -33,7 +34,7 @@ std::optional<std::string> copyText(NSString* _Nullable text) {
     if (text == nil) {
         return std::nullopt;
     }
-    return base::utf8FromUtf16(base::stringUnits((__bridge CFStringRef)text));
+    return unicode::utf8FromUtf16(base::stringUnits((__bridge CFStringRef)text));
 }
 
 vantor::RunningApplication copyProperties(NSRunningApplication* application) {

@@ -1,4 +1,4 @@
-// UTF-8 to UTF-16 (strict), UTF-16 to UTF-8 (lone surrogates repaired), and platform strings.
+// The UTF-16 units of platform strings.
 #include "base/utf.h"
 
 #include <macsim/control.h>
@@ -8,18 +8,6 @@
 namespace {
 
 using std::nullopt;
-
-// A few examples of the contract; the text-decoding and result-line fuzz targets hold both
-// directions against iconv.
-TEST(Utf, DecodingIsStrictAndEncodingRepairsLoneSurrogates) {
-    EXPECT_EQ(base::utf16FromUtf8("\xef\xbb\xbf\xf0\x9f\x98\x80"), u"\uFEFF\U0001F600");
-    for (const char* refused : {"\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "ab\xe2\x82"}) {
-        EXPECT_EQ(base::utf16FromUtf8(refused), nullopt) << ::testing::PrintToString(refused);
-    }
-    EXPECT_EQ(base::utf8FromUtf16(u"\U0001D11E"), "\xF0\x9D\x84\x9E");
-    EXPECT_EQ(base::utf8FromUtf16(std::u16string({char16_t(0xDD1E), char16_t(0xD834), u'x'})),
-              "\xEF\xBF\xBD\xEF\xBF\xBDx");
-}
 
 TEST(StringContents, EveryUnitOfAStringAndNothingOfAnythingElse) {
     macsim::reset();

@@ -2,6 +2,8 @@
 // booleans and numbers.
 #include <cfcore/objects.h>
 
+#include "unicode/utf.h"
+
 #include <cstring>
 #include <limits>
 
@@ -105,7 +107,7 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex 
     if (encoding != kCFStringEncodingUTF8 && encoding != kCFStringEncodingASCII) {
         return nullptr;
     }
-    auto decoded = decodeUtf8(
+    auto decoded = unicode::utf16FromUtf8(
         std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(numBytes)));
     if (!decoded) {
         return nullptr;
@@ -135,12 +137,13 @@ Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSi
     if (bufferSize < 1 || encoding != kCFStringEncodingUTF8) {
         return 0;
     }
-    auto encoded = encodeUtf8(text);
+    const std::optional<std::string> encoded = unicode::utf8FromWellFormedUtf16(text);
     if (!encoded || static_cast<CFIndex>(encoded->size()) + 1 > bufferSize) {
         return 0;
     }
-    std::memcpy(buffer, encoded->data(), encoded->size());
-    buffer[encoded->size()] = '\0';
+    const std::string& bytes = *encoded;
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    buffer[bytes.size()] = '\0';
     return 1;
 }
 

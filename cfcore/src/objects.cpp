@@ -2,6 +2,8 @@
 // literals, the live-object count, and the abort that reports a misuse.
 #include <cfcore/objects.h>
 
+#include "unicode/utf.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -85,12 +87,12 @@ std::string Object::describe() const {
 }
 
 std::string StringObject::describe() const {
-    std::string shown = encodeUtf8Lossy(text.size() > 40 ? text.substr(0, 40) : text);
+    std::string shown = unicode::utf8FromUtf16(text.size() > 40 ? text.substr(0, 40) : text);
     return Object::describe() + " \"" + shown + (text.size() > 40 ? "...\"" : "\"");
 }
 
 std::string AttributedStringObject::describe() const {
-    return Object::describe() + " \"" + encodeUtf8Lossy(text) + "\"";
+    return Object::describe() + " \"" + unicode::utf8FromUtf16(text) + "\"";
 }
 
 std::string BooleanObject::describe() const {
@@ -175,7 +177,7 @@ void typeMismatch(const Object* object, CFTypeID type, const char* function) {
 }
 
 StringObject* constantString(std::string_view utf8Text) {
-    std::optional<std::u16string> text = decodeUtf8(utf8Text);
+    std::optional<std::u16string> text = unicode::utf16FromUtf8(utf8Text);
     if (!text) {
         abortWith("CFSTR given text that is not UTF-8");
     }

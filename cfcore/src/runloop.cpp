@@ -2,6 +2,8 @@
 // platforms; cfcore/runloop.h says which behaviour of a Mac each part keeps.
 #include <cfcore/runloop.h>
 
+#include "unicode/utf.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -332,7 +334,7 @@ void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMod
     auto* loop = lookupAs<RunLoopObject>(rl, runLoopTypeId, "CFRunLoopAddSource");
     auto* added = lookupAs<SourceObject>(source, runLoopSourceTypeId, "CFRunLoopAddSource");
     std::u16string name = stringText(mode, "CFRunLoopAddSource");
-    called("CFRunLoopAddSource", "run-loop", encodeUtf8Lossy(name));
+    called("CFRunLoopAddSource", "run-loop", unicode::utf8FromUtf16(name));
     if (!added->valid()) {
         return; // an invalidated source is never added
     }

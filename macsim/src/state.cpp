@@ -4,6 +4,8 @@
 
 #include <cfcore/runloop.h>
 
+#include "unicode/utf.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
@@ -88,7 +90,7 @@ using namespace detail;
 // ---- UTF-8 and UTF-16 ------------------------------------------------------------------------
 
 std::u16string utf16(std::string_view text) {
-    auto decoded = decodeUtf8(text);
+    auto decoded = unicode::utf16FromUtf8(text);
     if (!decoded) {
         fail("control API given text that is not UTF-8");
     }
@@ -96,7 +98,7 @@ std::u16string utf16(std::string_view text) {
 }
 
 std::string utf8(const std::u16string& text) {
-    return encodeUtf8Lossy(text);
+    return unicode::utf8FromUtf16(text);
 }
 
 // ---- Shared state ----------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 
 #include "objects.h"
 
+#include "unicode/utf.h"
+
 #include <utility>
 
 namespace macsim {
@@ -55,17 +57,6 @@ std::string_view urlPath(std::string_view url) {
         url.remove_prefix(slash == std::string_view::npos ? url.size() : slash);
     }
     return url.substr(0, url.find_first_of("?#"));
-}
-
-bool isUtf8(const std::string& bytes) {
-    CFStringRef decoded =
-        CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(bytes.data()),
-                                static_cast<CFIndex>(bytes.size()), kCFStringEncodingUTF8, false);
-    if (decoded == nullptr) {
-        return false;
-    }
-    CFRelease(decoded);
-    return true;
 }
 
 } // namespace
@@ -146,7 +137,7 @@ std::optional<std::string> lastPathComponent(std::string_view url) {
         }
         i += 2;
     }
-    if (!isUtf8(decoded)) {
+    if (!unicode::isUtf8(decoded)) {
         return std::nullopt;
     }
     return decoded;

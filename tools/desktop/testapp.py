@@ -69,13 +69,13 @@ from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
 WIDGETS = ("entry", "text", "password", "spin", "button")
 # X's eight modifier bits, in order.
 MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
-SPEC_KEYS = {"op", "app_id", "windows", "active"}
+LAYOUT_KEYS = {"op", "app_id", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
 STATE_KEYS = {"entry": {"text", "selection", "slow_change"}, "text": {"text", "selection"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
 
 
-class SpecError(ValueError):
+class LayoutError(ValueError):
     pass
 
 
@@ -87,10 +87,10 @@ def write(message):
 def check_keys(what, given, known):
     # A misspelt member would otherwise silently set nothing.
     if not isinstance(given, dict):
-        raise SpecError(f"{what} is not a JSON object")
+        raise LayoutError(f"{what} is not a JSON object")
     unknown = set(given) - known
     if unknown:
-        raise SpecError(f"{what}: unknown members {sorted(unknown)}")
+        raise LayoutError(f"{what}: unknown members {sorted(unknown)}")
 
 
 def checked_range(selection, length):
@@ -99,7 +99,7 @@ def checked_range(selection, length):
     if (not isinstance(selection, list) or len(selection) != 2
             or not all(isinstance(n, int) for n in selection)
             or not 0 <= selection[0] <= selection[1] <= length):
-        raise SpecError(f"selection {selection!r} is not within 0..{length}")
+        raise LayoutError(f"selection {selection!r} is not within 0..{length}")
     return selection[0], selection[1]
 
 
@@ -112,7 +112,7 @@ class Window:
         if self.wmclass is not None and (
                 not isinstance(self.wmclass, list) or len(self.wmclass) != 2
                 or not all(isinstance(part, str) for part in self.wmclass)):
-            raise SpecError("wmclass is not a list of two strings")
+            raise LayoutError("wmclass is not a list of two strings")
         self.window = Gtk.ApplicationWindow(application=app)
         if self.wmclass:
             # Only possible before the window is realized: a reset that changes it opens a new
@@ -156,7 +156,7 @@ class Window:
             check_keys(name, state, STATE_KEYS[name])
         focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
-            raise SpecError(f"unknown focus widget {focus!r}")
+            raise LayoutError(f"unknown focus widget {focus!r}")
         if self.slow_change is not None:
             self.widgets["entry"].disconnect(self.slow_change)
             self.slow_change = None
@@ -249,28 +249,28 @@ class TestApp(Gtk.Application):
                           self.on_stdin)
         try:
             self.reset(self.layout, {"event": "ready"})
-        except SpecError as error:
+        except LayoutError as error:
             write({"event": "failed", "error": str(error)})
             self.failed = True
             self.quit()
 
     def reset(self, layout, answer):
-        check_keys("layout", layout, SPEC_KEYS)
+        check_keys("layout", layout, LAYOUT_KEYS)
         window_layouts = layout.get("windows", [])
         if not isinstance(window_layouts, list):
-            raise SpecError("windows is not a list")
+            raise LayoutError("windows is not a list")
         for window_layout in window_layouts:
             check_keys("window", window_layout, WINDOW_KEYS)
         names = [w.get("name") for w in window_layouts]
         if not all(isinstance(n, str) for n in names) or len(set(names)) != len(names):
-            raise SpecError("each window needs a name of its own")
+            raise LayoutError("each window needs a name of its own")
         active = layout.get("active", next((w["name"] for w in reversed(window_layouts)
                                           if w.get("accept_focus", True)), None))
         if active is not None and active not in names:
-            raise SpecError(f"active window {active!r} is not in the windows")
+            raise LayoutError(f"active window {active!r} is not in the windows")
         if active is not None and not next(w for w in window_layouts
                                            if w["name"] == active).get("accept_focus", True):
-            raise SpecError(f"active window {active!r} does not accept the focus")
+            raise LayoutError(f"active window {active!r} does not accept the focus")
         for name in list(self.windows):
             kept = next((w for w in window_layouts if w["name"] == name), None)
             if kept is None or kept.get("wmclass") != self.windows[name].wmclass:
@@ -346,9 +346,9 @@ class TestApp(Gtk.Application):
             elif op == "activate":
                 window = self.windows.get(request.get("window"))
                 if window is None:
-                    raise SpecError(f"no window {request.get('window')!r}")
+                    raise LayoutError(f"no window {request.get('window')!r}")
                 if not window.window.get_accept_focus():
-                    raise SpecError(f"window {window.name!r} does not accept the focus")
+                    raise LayoutError(f"window {window.name!r} does not accept the focus")
                 self.busy = True
                 window.present()
                 self.wait_ready({"ok": True}, window.name)
@@ -367,7 +367,7 @@ class TestApp(Gtk.Application):
                 write({"ok": True})
                 self.quit()
             else:
-                raise SpecError(f"unknown op {op!r}")
+                raise LayoutError(f"unknown op {op!r}")
         except (ValueError, KeyError, TypeError, AttributeError) as error:
             self.busy = False
             write({"ok": False, "error": str(error)})

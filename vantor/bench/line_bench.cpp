@@ -1,6 +1,6 @@
 #include "vantor/vantor.h"
 
-#include "base/utf.h"
+#include "unicode/utf.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,7 +29,7 @@ BENCHMARK(longNameWithLineBreaks);
 void nameFromUtf16(benchmark::State& state) {
     const std::u16string units = u"Café ☕ \U0001D11E Application Name";
     for (auto _ : state) {
-        benchmark::DoNotOptimize(base::utf8FromUtf16(units));
+        benchmark::DoNotOptimize(unicode::utf8FromUtf16(units));
     }
 }
 BENCHMARK(nameFromUtf16);

@@ -1,52 +1,13 @@
 #include "application_identity.h"
 
+#include "unicode/utf.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace xdesk {
 
 namespace {
-
-bool isUtf8(std::string_view bytes) {
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        std::size_t length = 0;
-        uint32_t point = 0;
-        if (lead < 0x80) {
-            ++at;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            point = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            point = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (bytes.size() - at < length) {
-            return false;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(bytes[at + i]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-        if (overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
-            return false;
-        }
-        at += length;
-    }
-    return true;
-}
 
 // An empty text is no text.
 std::optional<std::string> nonEmpty(std::optional<std::string> text) {
@@ -59,7 +20,7 @@ std::optional<std::string> nonEmpty(std::optional<std::string> text) {
 } // namespace
 
 std::string textPropertyUtf8(std::string_view bytes) {
-    if (isUtf8(bytes)) {
+    if (unicode::isUtf8(bytes)) {
         return std::string(bytes);
     }
     std::string out;

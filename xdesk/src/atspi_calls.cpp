@@ -222,7 +222,7 @@ AXError getStates(const Accessible& accessible, States* states) {
                     DBusMessageIter words;
                     dbus_message_iter_recurse(iter, &words);
                     States read;
-                    for (int word = 0; word < 2; ++word) {
+                    for (std::size_t word = 0; word < 2; ++word) {
                         dbus_uint32_t bits = 0;
                         if (!readBasic(&words, DBUS_TYPE_UINT32, &bits)) {
                             return false;

@@ -9,6 +9,8 @@
 #include "value_selection.h"
 #include "x11.h"
 
+#include "unicode/utf.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,7 +107,7 @@ std::optional<pid_t> applicationPid(ElementObject& element) {
 }
 
 std::string attributeName(CFStringRef attribute, const char* function) {
-    return cfcore::encodeUtf8Lossy(cfcore::stringText(attribute, function));
+    return unicode::utf8FromUtf16(cfcore::stringText(attribute, function));
 }
 
 } // namespace

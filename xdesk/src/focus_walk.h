@@ -30,7 +30,7 @@ struct WalkBudget {
 // focused accessible found so far is the answer.
 template <class Node>
 std::optional<Node>
-deepestFocused(const Node& root, WalkBudget budget,
+deepestFocused(const Node& root, const WalkBudget& budget,
                const std::function<std::optional<WalkStates>(const Node&)>& states,
                const std::function<std::optional<std::vector<Node>>(const Node&)>& children) {
     int calls = 0;

@@ -83,7 +83,7 @@ CFRunLoopRunResult run(const std::u16string& mode, std::optional<Clock::time_poi
 extern "C" {
 
 void CFRunLoopRun(void) {
-    CFRunLoopRunResult result;
+    CFRunLoopRunResult result = kCFRunLoopRunFinished;
     do {
         result = xdesk::run(cfcore::defaultModeName, std::nullopt, false);
     } while (result != kCFRunLoopRunStopped && result != kCFRunLoopRunFinished);

@@ -57,7 +57,8 @@ void readKeyboardMapping(TapObject& tap) {
     }
     if (perKey > 0) {
         for (int keycode = first; keycode <= last; ++keycode) {
-            const KeySym unshifted = keysyms[(keycode - first) * perKey];
+            const KeySym unshifted = keysyms[static_cast<std::size_t>(keycode - first) *
+                                             static_cast<std::size_t>(perKey)];
             tap.keyboard.modifiers[static_cast<std::size_t>(keycode)] = macModifierFor(unshifted);
         }
     }

@@ -20,10 +20,10 @@ void deliver(TapPort& tap, const TapEvent& fields) {
     made->flags = fields.flags;
     made->keycode = fields.keycode;
     made->autorepeat = fields.autorepeat;
-    const CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
+    CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
     static int proxyStandIn = 0;
-    const CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
-                                             fields.type, event, tap.userInfo);
+    CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
+                                       fields.type, event, tap.userInfo);
     if (returned != nullptr && returned != event) {
         CFRelease(returned);
     }

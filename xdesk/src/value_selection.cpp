@@ -2,6 +2,8 @@
 
 #include "text_offsets.h"
 
+#include "unicode/utf.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -51,7 +53,7 @@ AXError applicationText(const Accessible& accessible, ApplicationText* text) {
         failed != kAXErrorSuccess) {
         return failed;
     }
-    std::optional<std::u16string> reported = cfcore::decodeUtf8(utf8);
+    std::optional<std::u16string> reported = unicode::utf16FromUtf8(utf8);
     if (!reported) {
         return kAXErrorCannotComplete;
     }
@@ -123,7 +125,7 @@ AXError written(AXError failed, bool done) {
 
 AXError writeWhole(const Accessible& accessible, const std::u16string& text) {
     bool done = false;
-    const AXError failed = setTextContents(accessible, cfcore::encodeUtf8Lossy(text), &done);
+    const AXError failed = setTextContents(accessible, unicode::utf8FromUtf16(text), &done);
     return written(failed, done);
 }
 
@@ -179,7 +181,7 @@ AXError editSpan(const Accessible& accessible, const ApplicationText& old,
     both.append(inserted);
     both.append(old.text, oldEnd, std::u16string::npos);
     if (!inserted.empty()) {
-        const std::string utf8 = cfcore::encodeUtf8Lossy(inserted);
+        const std::string utf8 = unicode::utf8FromUtf16(inserted);
         bool done = false;
         const AXError failed = insertText(accessible, static_cast<int32_t>(to), utf8,
                                           insertionLength(accessible, inserted, utf8), &done);

@@ -66,7 +66,7 @@ TEST(FileDescriptorSource, FiresOncePerEnableAndInvalidationLetsGoOfEverything) 
     EXPECT_FALSE(isOpen(ends[0])); // made with closeOnInvalidate
     CFRelease(reader);
     EXPECT_EQ(releases, 1);
-    // The next run finds the source invalidated and lets go of it, and with it the last references.
+    // Invalidation took the source out of the run loop, and with it went the last references.
     EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true), kCFRunLoopRunTimedOut);
     EXPECT_EQ(cfcore::liveObjects(), 0u);
 

@@ -173,11 +173,4 @@ std::vector<std::string> liveObjectDescriptions();
 // Forgets every object that is not immortal (a simulated desktop's reset).
 void forgetMortalObjects();
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF) to UTF-16.
-std::optional<std::u16string> decodeUtf8(std::string_view bytes);
-// UTF-8 of well-formed UTF-16; nothing when a surrogate is unpaired.
-std::optional<std::string> encodeUtf8(std::u16string_view text);
-// UTF-8 of any UTF-16: an unpaired surrogate becomes U+FFFD.
-std::string encodeUtf8Lossy(std::u16string_view text);
-
 } // namespace cfcore

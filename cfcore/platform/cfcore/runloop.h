@@ -58,7 +58,7 @@ struct RunLoopCallHooks {
     void (*called)(const char* function, std::string target, std::string detail) = nullptr;
     bool (*refused)(const char* function) = nullptr;
 };
-void setRunLoopCallHooks(RunLoopCallHooks hooks);
+void setRunLoopCallHooks(RunLoopCallHooks installed);
 
 // The ports of the sources that serve the default mode, in the order in which they are served.
 std::vector<PortObject*> portsServingDefaultMode();
