@@ -15,12 +15,14 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libgtest-dev libgm
           # a terminal (VTE) for scribbet's fast paste
           xfce4-terminal)
 # The Linux desktop platform: AT-SPI, Xlib, XTest and XInput2, found through pkg-config (atspi-2's
-# pkg-config file names XInput too).
-packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev)
-# Wayland sessions: the platform's client libraries (wayland-scanner is in libwayland-dev), and
-# the headless compositors of the Wayland desktop tests, with Xwayland (and xhost, in
+# pkg-config file names XInput too); on a Wayland session the kernel's input devices through
+# libevdev, the default keymap's modifier keys through xkbcommon, and the compositor through
+# libwayland-client (wayland-scanner is in libwayland-dev).
+packages+=(pkg-config libatspi2.0-dev libx11-dev libxtst-dev libxi-dev libevdev-dev libxkbcommon-dev
+           libwayland-dev)
+# The headless compositors of the Wayland desktop tests, with Xwayland (and xhost, in
 # x11-xserver-utils above) for their X windows.
-packages+=(libwayland-dev libxkbcommon-dev sway xwayland)
+packages+=(sway xwayland)
 # Installed without their recommendations, which would pull in hundreds of packages: mutter (much
 # of GNOME otherwise), and the real applications of the `apps` tests.
 lean_packages=(mutter)

@@ -96,12 +96,12 @@ class ToolTestCase(unittest.TestCase):
             self.assertEqual(process.line(), line)
 
 
-def binary_option(tool):
+def binary_option(tool, arguments=None):
     """The PATH of the script's --TOOL PATH option ("" without it), and the other arguments, which
-    are unittest's."""
+    are unittest's. The arguments are the script's, or `arguments`."""
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument(f"--{tool}", default="")
-    options, rest = parser.parse_known_args()
+    options, rest = parser.parse_known_args(arguments)
     return getattr(options, tool), rest
 
 

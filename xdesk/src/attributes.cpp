@@ -115,11 +115,24 @@ std::string attributeName(CFStringRef attribute, const char* function) {
 
 } // namespace xdesk
 
+namespace xdesk {
+// Defined by the event tap over the kernel's input devices (device_tap.h), and so present in a
+// process that can make event taps and in no other.
+[[gnu::weak]] bool inputDevicesTrusted();
+} // namespace xdesk
+
 using namespace xdesk;
 
 extern "C" {
 
+// On a Wayland session a process that taps keys reads them from the input devices, and a Mac's
+// one permission, which covers both its taps and its Accessibility calls, stands there for the
+// permission to read a keyboard; such a process makes no Accessibility call. Anywhere else the
+// permission is the accessibility bus.
 Boolean AXIsProcessTrusted(void) {
+    if (inputDevicesTrusted != nullptr && sessionType() == SessionType::wayland) {
+        return inputDevicesTrusted() ? 1 : 0;
+    }
     return accessibilityBusAnswers() ? 1 : 0;
 }
 

@@ -1,4 +1,5 @@
-// Event taps on the Linux desktop: XInput2 raw key events of the whole session.
+// Event taps on the Linux desktop: XInput2 raw key events of the whole session on X11 (on a
+// Wayland session, the kernel's input devices: device_tap.h).
 //
 // A tap is a connection of its own to the X server that selects raw key presses and releases on
 // the root window for all master devices. X sends those for every key of the session, whatever
@@ -7,11 +8,10 @@
 // change nothing. The run loop waits on the connection; each raw event becomes the CGEvent that
 // a Mac would deliver (tapped_keys.h: tapEventFor) and goes to the callback when its type is among
 // the events of interest.
-#include "events.h"
-#include "tapped_keys.h"
+#include "device_tap.h"
+#include "session_type.h"
+#include "tap_port.h"
 #include "x11.h"
-
-#include <cfcore/runloop.h>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -22,16 +22,11 @@
 namespace xdesk {
 namespace {
 
-struct TapObject : cfcore::PortObject {
+struct TapObject : TapPort {
     Display* display = nullptr;
     bool lost = false;
     int xinputOpcode = 0;
     int xkbEventBase = -1; // -1 without XKB
-    CGEventMask eventsOfInterest = 0;
-    CGEventTapCallBack callback = nullptr;
-    void* userInfo = nullptr;
-    bool enabled = true; // taps are enabled when made, as on a Mac
-    TapKeyboard keyboard;
 
     int descriptor() const override { return lost ? -1 : ConnectionNumber(display); }
     bool hasReadAhead() override { return !lost && XEventsQueued(display, QueuedAlready) > 0; }
@@ -44,10 +39,6 @@ struct TapObject : cfcore::PortObject {
         }
     }
 };
-
-TapObject* tapObject(CFMachPortRef tap, const char* function) {
-    return lookupAs<TapObject>(tap, cfcore::machPortTypeId, function);
-}
 
 // Which X keys are modifier keys, by the keysym each types without modifiers.
 void readKeyboardMapping(TapObject& tap) {
@@ -83,30 +74,6 @@ void readHeldKeys(TapObject& tap) {
         const auto byte = static_cast<unsigned char>(keys[keycode / 8]);
         tap.keyboard.held[keycode] = (byte & (1u << (keycode % 8))) != 0;
     }
-}
-
-bool interested(const TapObject& tap, CGEventType type) {
-    return (tap.eventsOfInterest & CGEventMaskBit(type)) != 0;
-}
-
-// Hands one event to the callback, as a new CGEvent that lives for the call. What the callback
-// returns cannot go anywhere on Linux: an event of its own making is released, as a Mac would
-// take it over; the event it was given is released here, so a callback that released it too
-// aborts on that release.
-void deliver(TapObject& tap, const TapEvent& fields) {
-    auto made = std::make_unique<EventObject>();
-    made->eventType = fields.type;
-    made->flags = fields.flags;
-    made->keycode = fields.keycode;
-    made->autorepeat = fields.autorepeat;
-    CGEventRef event = toRef<CGEventRef>(track(std::move(made)));
-    static int proxyStandIn = 0;
-    CGEventRef returned = tap.callback(reinterpret_cast<CGEventTapProxy>(&proxyStandIn),
-                                       fields.type, event, tap.userInfo);
-    if (returned != nullptr && returned != event) {
-        CFRelease(returned);
-    }
-    CFRelease(event);
 }
 
 // Serves the events that have arrived when it is called, and no more: under a flood of keys the
@@ -224,12 +191,17 @@ extern "C" {
 
 // NULL when there is no display or its server has no XInput 2.1, and for a tap at the HID level,
 // which a Mac grants only to root. Every client may listen to the keyboard on X, so trust plays
-// no part here (the tools test it before).
+// no part here (the tools test it before). On a Wayland session, the tap over the input devices.
 CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement, CGEventTapOptions,
                                CGEventMask eventsOfInterest, CGEventTapCallBack callback,
                                void* userInfo) {
     if (callback == nullptr || tap == kCGHIDEventTap) {
         return nullptr;
+    }
+    // No Wayland protocol lets a client hear the keys meant for others, and Xwayland hears only
+    // those of X windows: a Wayland session's keys come from the kernel's input devices.
+    if (sessionType() == SessionType::wayland) {
+        return createDeviceTap(inputDeviceFolder, eventsOfInterest, callback, userInfo);
     }
     auto made = std::make_unique<TapObject>();
     made->eventsOfInterest = eventsOfInterest;
@@ -248,11 +220,11 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement, CGEv
 }
 
 void CGEventTapEnable(CFMachPortRef tap, bool enable) {
-    tapObject(tap, "CGEventTapEnable")->enabled = enable;
+    tapPort(tap, "CGEventTapEnable")->enabled = enable;
 }
 
 bool CGEventTapIsEnabled(CFMachPortRef tap) {
-    return tapObject(tap, "CGEventTapIsEnabled")->enabled;
+    return tapPort(tap, "CGEventTapIsEnabled")->enabled;
 }
 
 } // extern "C"
