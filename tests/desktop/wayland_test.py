@@ -224,6 +224,22 @@ class Activations:
         self.assertEqual(vantor.line(), f"APP:notes|notes|{notes.pid}")
         self.assertEqual(vantor.unread(), b"")
 
+    def test_an_application_that_ends_in_front_is_no_longer_taken_for_one_in_front(self):
+        # Killed, it sends no deactivation of its window; were that window still taken for an
+        # active one, the return to notes from a window off the bus would go unannounced.
+        notes = self.start_app({"program": "notes", "windows": [window("Notes")]})
+        vantor = self.start_vantor()
+        sketch = self.start_app({"program": "sketch", "windows": [window("Sketch")]})
+        self.assertEqual(vantor.line(), f"APP:sketch|sketch|{sketch.pid}")
+        sketch.process.kill()
+        sketch.process.wait()
+        sketch.process.stdin.close()
+        self.assertEqual(vantor.line(), f"APP:notes|notes|{notes.pid}")
+        self.start_app({"program": "hidden", "windows": [window("Hidden")]}, on_bus=False)
+        self.focus(notes)
+        self.assertEqual(vantor.line(), f"APP:notes|notes|{notes.pid}")
+        self.assertEqual(vantor.unread(), b"")
+
     def test_switches_between_native_and_xwayland_applications(self):
         notes = self.start_app({"program": "notes", "windows": [window("Notes")]})
         vantor = self.start_vantor()

@@ -141,6 +141,13 @@ AXError pidOf(const Accessible& accessible, pid_t* pid) {
     return kAXErrorSuccess;
 }
 
+void forgetApplication(const std::string& bus) {
+    pidsByBusName().erase(bus);
+    auto& interfaces = knownInterfaces();
+    interfaces.erase(interfaces.lower_bound({bus, std::string()}),
+                     interfaces.lower_bound({bus + '\0', std::string()}));
+}
+
 AXError childrenOf(const Accessible& accessible, std::vector<Accessible>* children) {
     return getChildren(accessible, children);
 }

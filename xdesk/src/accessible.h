@@ -86,6 +86,10 @@ AXError macRoleOf(ElementObject& element, bool withLines, MacRole* mac);
 // The process of the accessible's application; the bus daemon knows it, once per application.
 AXError pidOf(const Accessible& accessible, pid_t* pid);
 
+// Forgets what was kept of an application that has left the bus (its process, the interfaces of
+// its accessibles): a long-running watch meets many.
+void forgetApplication(const std::string& bus);
+
 // The accessible's children, in order.
 AXError childrenOf(const Accessible& accessible, std::vector<Accessible>* children);
 

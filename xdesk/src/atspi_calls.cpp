@@ -449,18 +449,21 @@ AXError registerEvent(const std::string& event) {
         [](DBusMessageIter*) { return true; });
 }
 
-// The application that a ChildrenChanged signal of the desktop announces as joining: its
-// arguments are (kind, index, 0, the child as a variant of (so)); the kind starts with "add", and
-// the child is an application's root. Nothing for any other signal, or another child: the
-// applications' own windows coming and going say the same of other paths.
-std::optional<Accessible> joiningApplication(DBusMessage* message) {
+// An application that a ChildrenChanged signal of the desktop announces as joining or leaving:
+// its arguments are (kind, index, 0, the child as a variant of (so)); the kind starts with "add"
+// or "remove", and the child is an application's root. Nothing for any other signal, or another
+// child: the applications' own windows coming and going say the same of other paths.
+std::optional<Event> desktopChange(DBusMessage* message) {
     if (!dbus_message_is_signal(message, objectEvents, "ChildrenChanged")) {
         return std::nullopt;
     }
     DBusMessageIter arguments;
     std::string kind;
-    if (!dbus_message_iter_init(message, &arguments) || !readString(&arguments, &kind) ||
-        kind.rfind("add", 0) != 0) {
+    if (!dbus_message_iter_init(message, &arguments) || !readString(&arguments, &kind)) {
+        return std::nullopt;
+    }
+    const bool added = kind.rfind("add", 0) == 0;
+    if (!added && kind.rfind("remove", 0) != 0) {
         return std::nullopt;
     }
     for (int skipped = 0; skipped < 3; ++skipped) { // to the variant, past the two integers
@@ -477,7 +480,8 @@ std::optional<Accessible> joiningApplication(DBusMessage* message) {
     if (!readReference(&variant, &child) || child.path != rootPath) {
         return std::nullopt;
     }
-    return child;
+    return Event{added ? EventKind::applicationJoined : EventKind::applicationLeft,
+                 std::move(child)};
 }
 
 } // namespace
@@ -510,8 +514,8 @@ std::vector<Event> takeEvents() {
         if (message == nullptr) {
             break;
         }
-        if (std::optional<Accessible> joined = joiningApplication(message.get())) {
-            events.push_back({EventKind::applicationJoined, std::move(*joined)});
+        if (std::optional<Event> change = desktopChange(message.get())) {
+            events.push_back(std::move(*change));
             continue;
         }
         const bool activated = dbus_message_is_signal(message.get(), windowEvents, "Activate");

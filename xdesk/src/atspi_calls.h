@@ -95,6 +95,7 @@ enum class EventKind {
     windowActivated,   // window:activate of a frame: `source` is the frame
     windowDeactivated, // window:deactivate of a frame
     applicationJoined, // an application's root added to the desktop: `source` is that root
+    applicationLeft,   // an application's root removed from the desktop (it left the bus)
 };
 
 struct Event {
@@ -103,7 +104,8 @@ struct Event {
 };
 
 // Asks the registry that every application send the window activations and deactivations, and
-// the bus that it deliver them and the desktop's news of applications joining to this process.
+// the bus that it deliver them and the desktop's news of applications joining and leaving to this
+// process.
 // The registry forgets the request when the process leaves the bus.
 AXError listenForWindowEvents();
 

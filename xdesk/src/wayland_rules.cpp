@@ -63,4 +63,21 @@ void FrameActivations::deactivated(const Frame& frame, int64_t nowNanos) {
     }
 }
 
+void FrameActivations::applicationLeft(const std::string& application, int64_t nowNanos) {
+    const auto left = std::find_if(active.begin(), active.end(), [&](const auto& entry) {
+        return entry.first.application == application;
+    });
+    if (left == active.end()) {
+        return;
+    }
+    active.erase(
+        std::remove_if(left, active.end(),
+                       [&](const auto& entry) { return entry.first.application == application; }),
+        active.end());
+    if (active.empty() && !noneActiveSince) {
+        noneActiveSince = nowNanos;
+        lastDeactivated.reset(); // its windows will not come back
+    }
+}
+
 } // namespace xdesk::wayland

@@ -76,6 +76,9 @@ struct FrameActivations {
     [[nodiscard]] std::optional<pid_t> activated(const Frame& frame, pid_t pid, int64_t nowNanos);
     // A frame's window:deactivate.
     void deactivated(const Frame& frame, int64_t nowNanos);
+    // An application that left the bus: its frames are no longer active, as if deactivated (an
+    // application that ends or crashes with a window in front sends no deactivation).
+    void applicationLeft(const std::string& application, int64_t nowNanos);
 };
 
 } // namespace xdesk::wayland

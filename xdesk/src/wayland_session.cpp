@@ -224,6 +224,16 @@ void takeEvent(ActivationWatch& watch, Event& event, Activations& out) {
         watch.newcomers.push_back(
             {std::move(frame.application), nowNanos() + newcomerChecksNanos[0], 0});
         break;
+    case EventKind::applicationLeft:
+        watch.frames.applicationLeft(frame.application, nowNanos());
+        watch.newcomers.erase(std::remove_if(watch.newcomers.begin(), watch.newcomers.end(),
+                                             [&](const Newcomer& newcomer) {
+                                                 return newcomer.bus == frame.application;
+                                             }),
+                              watch.newcomers.end());
+        watch.applications.erase(frame.application);
+        forgetApplication(frame.application);
+        break;
     case EventKind::windowDeactivated:
         watch.frames.deactivated(frame, nowNanos());
         break;

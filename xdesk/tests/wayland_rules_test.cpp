@@ -136,4 +136,39 @@ TEST(FrameActivations, WithNothingInFrontAtTheStartTheFirstActivationIsAnnounced
          "nothing at the start");
 }
 
+// An application that ends with a window in front sends no deactivation: were its frame kept as
+// active, the next application's window could never leave "no known application in front", and
+// its return from a window off the bus would go unannounced.
+TEST(FrameActivations, AnApplicationThatLeavesTheBusTakesItsActiveFramesWithIt) {
+    const Frame notes{":1.5", "/org/a11y/atspi/accessible/1"};
+    const Frame notesPalette{":1.5", "/org/a11y/atspi/accessible/7"};
+    const Frame sketch{":1.9", "/org/a11y/atspi/accessible/1"};
+    for (const bool leavesFirst : {true, false}) {
+        FrameActivations activations;
+        activations.start(notes, 100);
+        EXPECT_EQ(activations.activated(notesPalette, 100, 0), std::nullopt);
+        if (leavesFirst) {
+            activations.applicationLeft(":1.5", 1 * ms);
+            EXPECT_EQ(activations.activated(sketch, 200, 2 * ms), 200);
+        } else {
+            EXPECT_EQ(activations.activated(sketch, 200, 1 * ms), 200);
+            activations.applicationLeft(":1.5", 2 * ms);
+        }
+        activations.applicationLeft(":1.7", 3 * ms); // one that had no frame in front
+        activations.deactivated(sketch, 10 * ms);    // to a window off the bus
+        EXPECT_EQ(activations.activated(sketch, 200, 11 * ms), 200) << leavesFirst;
+    }
+}
+
+TEST(FrameActivations, TheApplicationInFrontLeavingMakesTheNextOneAnActivation) {
+    const Frame notes{":1.5", "/org/a11y/atspi/accessible/1"};
+    FrameActivations activations;
+    activations.start(notes, 100);
+    activations.applicationLeft(":1.5", 0);
+    // The same process back on the bus with a new connection, after a while: announced again.
+    EXPECT_EQ(
+        activations.activated({":1.8", "/org/a11y/atspi/accessible/1"}, 100, switchGraceNanos),
+        100);
+}
+
 } // namespace
