@@ -83,6 +83,20 @@ AXError focusUnder(const Accessible& window, Accessible* focused) {
     return kAXErrorSuccess;
 }
 
+// The focused accessible in an active window with `states`: below it, or the window itself when
+// it has the focus.
+AXError focusInWindow(const Accessible& window, const States& states, Accessible* focused) {
+    const AXError found = focusUnder(window, focused);
+    if (found == kAXErrorSuccess) {
+        return found;
+    }
+    if (hasState(states, ATSPI_STATE_FOCUSED)) {
+        *focused = window;
+        return kAXErrorSuccess;
+    }
+    return found;
+}
+
 // The focused accessible in the active window of one of `candidates`. The active window is
 // looked for first: toolkits report the focus only there, and a search through inactive
 // windows would be wasted.
@@ -103,13 +117,9 @@ AXError focusIn(const std::vector<Accessible>& candidates, Accessible* focused) 
             if (!hasState(states, ATSPI_STATE_ACTIVE)) {
                 continue;
             }
-            const AXError found = focusUnder(window, focused);
+            const AXError found = focusInWindow(window, states, focused);
             if (found == kAXErrorSuccess) {
                 return found;
-            }
-            if (hasState(states, ATSPI_STATE_FOCUSED)) {
-                *focused = window;
-                return kAXErrorSuccess;
             }
             if (found != kAXErrorNoValue) {
                 outcome = found;
@@ -146,12 +156,30 @@ AXError copyFocusIn(const std::vector<Accessible>& candidates, CFTypeRef* value)
 
 namespace {
 
+// The focused accessible in the ACTIVE frames of the application in front of a Wayland session,
+// found while telling which application that is.
+AXError waylandFocus(Accessible* focused) {
+    AXError outcome = kAXErrorNoValue;
+    for (const auto& [frame, states] : wayland::frontFrames()) {
+        const AXError found = focusInWindow(frame, states, focused);
+        if (found == kAXErrorSuccess) {
+            return found;
+        }
+        if (found != kAXErrorNoValue) {
+            outcome = found;
+        }
+    }
+    return outcome;
+}
+
 // The focused accessible of the desktop: in the application of the window that the window
 // manager says is active (in a Wayland session, the application whose frame the accessibility bus
 // shows ACTIVE), or without a window manager that says so in every application.
 AXError systemWideFocus(Accessible* focused) {
-    const x11::ActiveWindow active =
-        sessionType() == SessionType::wayland ? wayland::activeWindow() : x11::activeWindow();
+    if (sessionType() == SessionType::wayland) {
+        return waylandFocus(focused);
+    }
+    const x11::ActiveWindow active = x11::activeWindow();
     if (active.managed && !active.pid) {
         return kAXErrorNoValue; // no active window, or one that no process owns
     }

@@ -27,6 +27,7 @@ namespace {
 struct ActiveFrame {
     pid_t pid = 0;
     Accessible frame;
+    States states;
 };
 
 // The frames with the ACTIVE state, with their processes, read from the applications: no
@@ -49,11 +50,23 @@ std::vector<ActiveFrame> activeFrames() {
             if (statesOf(frame, &states) == kAXErrorSuccess &&
                 hasState(states, ATSPI_STATE_ACTIVE) &&
                 pidOf(application, &pid) == kAXErrorSuccess) {
-                found.push_back({pid, std::move(frame)});
+                found.push_back({pid, std::move(frame), states});
             }
         }
     }
     return found;
+}
+
+// The one process that the active frames belong to; nothing for none, or for two.
+std::optional<pid_t> frontPid(const std::vector<ActiveFrame>& active) {
+    std::optional<pid_t> front;
+    for (const ActiveFrame& frame : active) {
+        if (front && *front != frame.pid) {
+            return std::nullopt; // two applications say they are in front
+        }
+        front = frame.pid;
+    }
+    return front;
 }
 
 int64_t nowNanos() {
@@ -64,21 +77,18 @@ int64_t nowNanos() {
 } // namespace
 
 std::optional<pid_t> frontmostApplicationPid() {
-    std::optional<pid_t> front;
-    for (const ActiveFrame& active : activeFrames()) {
-        if (front && *front != active.pid) {
-            return std::nullopt; // two applications say they are in front
-        }
-        front = active.pid;
-    }
-    return front;
+    return frontPid(activeFrames());
 }
 
-x11::ActiveWindow activeWindow() {
-    x11::ActiveWindow active;
-    active.managed = true;
-    active.pid = frontmostApplicationPid();
-    return active;
+std::vector<std::pair<Accessible, States>> frontFrames() {
+    std::vector<ActiveFrame> active = activeFrames();
+    std::vector<std::pair<Accessible, States>> frames;
+    if (frontPid(active)) {
+        for (ActiveFrame& frame : active) {
+            frames.emplace_back(std::move(frame.frame), frame.states);
+        }
+    }
+    return frames;
 }
 
 bool requestActivation(pid_t pid) {

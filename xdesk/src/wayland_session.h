@@ -5,13 +5,15 @@
 // go through the compositor where it offers a way (wayland.h).
 #pragma once
 
-#include "x11.h"
+#include "atspi_calls.h"
 
 #include <xdesk/desktop.h>
 
 #include <sys/types.h>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace xdesk::wayland {
 
@@ -20,10 +22,10 @@ namespace xdesk::wayland {
 // two processes say so (one of them has stopped answering for its state): no guess is made.
 [[nodiscard]] std::optional<pid_t> frontmostApplicationPid();
 
-// The same, as the X11 side describes the active window (x11::activeWindow), for the search of
-// the desktop's focus: the session always says which window is active, and a window of a process
-// that is not on the bus is no window the tools can act on.
-[[nodiscard]] x11::ActiveWindow activeWindow();
+// The ACTIVE frames of the application in front, with their states, for the search of the
+// desktop's focus; none where frontmostApplicationPid is nothing (no window on the bus in front,
+// or two applications that say they are).
+[[nodiscard]] std::vector<std::pair<Accessible, States>> frontFrames();
 
 // Asks the compositor to activate a window of `pid`, found in its list by the titles of the
 // application's frames and its names (wayland::activateWindow). False when no request went out:
