@@ -286,9 +286,10 @@ class TerminalPaste:
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(terminal.wait)
         self.addCleanup(terminal.kill)
-        self.assertEqual(json.loads(self.probe("focus", terminal.pid))["role"], "terminal")
+        # The program first: the terminal's accessibles come and go until it runs.
         desktop.wait_until(lambda: os.path.exists(typed), desktop.APP_TIMEOUT,
                            "the program in the terminal")
+        self.assertEqual(json.loads(self.probe("focus", terminal.pid))["role"], "terminal")
         self.assertEqual(self.scribbet(terminal.pid),
                          f'{{"status":"inserted","targetPid":{terminal.pid},'
                          f'"frontmostPidBefore":{terminal.pid},"frontmostConfirmed":true}}\n')

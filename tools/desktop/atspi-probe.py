@@ -95,12 +95,15 @@ def active_windows(app):
 def wait_focused_text(pid, timeout):
     deadline = time.monotonic() + timeout
     while True:
-        app = application(pid)
-        if app is not None:
-            for window in active_windows(app):
-                found = focused_texts(window)
-                if found:
-                    return app, found[-1]
+        try:
+            app = application(pid)
+            if app is not None:
+                for window in active_windows(app):
+                    found = focused_texts(window)
+                    if found:
+                        return app, found[-1]
+        except gi.repository.GLib.Error:
+            pass  # an accessible went away while it was read (an application still starting)
         if time.monotonic() >= deadline:
             raise LookupError(f"application {pid} has no focused text within {timeout:g} s")
         time.sleep(POLL_INTERVAL * 10)
@@ -124,10 +127,13 @@ def describe(node):
 def wait_focus(pid, timeout):
     deadline = time.monotonic() + timeout
     while True:
-        app = application(pid)
-        node = app and focused(app)
-        if node is not None:
-            return node
+        try:
+            app = application(pid)
+            node = app and focused(app)
+            if node is not None:
+                return node
+        except gi.repository.GLib.Error:
+            pass  # an accessible went away while it was read (an application still starting)
         if time.monotonic() >= deadline:
             raise LookupError(f"application {pid} has no focused accessible within {timeout:g} s")
         time.sleep(POLL_INTERVAL)
