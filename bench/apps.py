@@ -96,13 +96,13 @@ def replaced(app, scribbet, text, start, end, word):
 
 
 def measure(name, scribbet, runs):
-    spec = apps.SPECS[name]
-    out = {"application": spec.title}
-    with desktop.Desktop(assistive=spec.assistive) as session:
+    recipe = apps.RECIPES[name]
+    out = {"application": recipe.title}
+    with desktop.Desktop(assistive=recipe.assistive) as session:
         app = apps.start(session, name, SENTENCE)
         try:
             out["ready"] = f"{app.ready_after:.1f}s"
-            if spec.kind == "terminal":
+            if recipe.kind == "terminal":
                 out["direct"] = short(run_scribbet(app, scribbet, "Friday")[0])
             else:
                 line, text_ok, caret_ok, read = replaced(app, scribbet, SENTENCE, 18, 25, "Friday")
@@ -128,19 +128,19 @@ def measure(name, scribbet, runs):
 
 
 def fast_paste(app, scribbet):
-    if app.spec.kind != "terminal":
+    if app.recipe.kind != "terminal":
         app.set_text(SENTENCE)
     app.own_clipboard("pasted")
     line, elapsed = run_scribbet(app, scribbet)
     try:
-        if app.spec.kind == "terminal":
+        if app.recipe.kind == "terminal":
             arrived = apps.wait_until(lambda: "pasted" in app.received(), 2.0, "paste")
             got = app.received()
         else:
             arrived = apps.wait_until(lambda: "pasted" in app.read_text(), 2.0, "paste")
             got = "pasted"
     except apps.AppError:
-        arrived, got = False, app.received() if app.spec.kind == "terminal" else ""
+        arrived, got = False, app.received() if app.recipe.kind == "terminal" else ""
     return f"{short(line)}, {'arrived' if arrived else 'nothing arrived ' + repr(got)}"
 
 
@@ -150,13 +150,13 @@ def main(argv):
     parser.add_argument("--runs", type=int, default=10)
     parser.add_argument("applications", nargs="*")
     options = parser.parse_args(argv)
-    names = options.applications or [name for name, spec in apps.SPECS.items()
-                                      if spec.available()]
+    names = options.applications or [name for name, recipe in apps.RECIPES.items()
+                                      if recipe.available()]
     for name in names:
         try:
             result = measure(name, os.path.abspath(options.scribbet), options.runs)
         except (apps.AppError, desktop.DesktopError) as error:
-            result = {"application": apps.SPECS[name].title, "failed": str(error)[:200]}
+            result = {"application": apps.RECIPES[name].title, "failed": str(error)[:200]}
         print(json.dumps(result, ensure_ascii=False), flush=True)
     return 0
 

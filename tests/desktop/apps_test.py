@@ -36,18 +36,18 @@ MARK = apps.MARK
 class ApplicationTestCase(unittest.TestCase):
     """One application on one desktop for the whole class."""
 
-    application = ""  # a name in apps.SPECS
+    application = ""  # a name in apps.RECIPES
     runs = None  # the document's runs of (text, bold) where the application opens formatting
     binary = ""  # set by main()
 
     @classmethod
     def setUpClass(cls):
-        spec = apps.SPECS[cls.application]
+        recipe = apps.RECIPES[cls.application]
         if not cls.binary or not os.path.isfile(cls.binary):
             raise unittest.SkipTest("no real-desktop scribbet to run")
-        if not spec.available():
-            raise unittest.SkipTest(f"{spec.title} is not installed ({' '.join(spec.packages)})")
-        cls.desktop = desktop.Desktop(assistive=spec.assistive)
+        if not recipe.available():
+            raise unittest.SkipTest(f"{recipe.title} is not installed ({' '.join(recipe.packages)})")
+        cls.desktop = desktop.Desktop(assistive=recipe.assistive)
         cls.desktop.start()
         try:
             cls.app = apps.start(cls.desktop, cls.application, SENTENCE, cls.runs)
