@@ -24,10 +24,7 @@ import argparse
 import json
 import os
 import statistics
-import subprocess
 import sys
-import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tools", "desktop"))
@@ -40,23 +37,7 @@ EMOJI = "a😀b Tuesday c"
 
 def run_scribbet(app, scribbet, text=None):
     """The line and the seconds of one run, as a host runs it."""
-    arguments = [scribbet, str(app.pid)]
-    path = None
-    if text is None:
-        arguments.append("--fast-paste")
-    else:
-        handle, path = tempfile.mkstemp(prefix="scribbet-text-")
-        with os.fdopen(handle, "wb") as out:
-            out.write(text.encode())
-        arguments.append(path)
-    try:
-        start = time.monotonic()
-        result = subprocess.run(arguments, env=app.env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=30)
-        elapsed = time.monotonic() - start
-    finally:
-        if path:
-            os.remove(path)
+    result, elapsed = desktop.run_scribbet(scribbet, app.pid, text, env=app.env, timeout=30)
     line = result.stdout.decode(errors="replace").strip()
     if result.stderr or result.returncode != 0:
         line += f" [status {result.returncode}, stderr {result.stderr[:80]!r}]"

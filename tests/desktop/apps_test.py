@@ -16,9 +16,7 @@ real-desktop scribbet; the exit status is then 77 if nothing ran, which CTest re
 
 import json
 import os
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,7 +26,6 @@ from toolcase import desktop  # noqa: E402
 sys.path.insert(0, os.path.dirname(desktop.__file__))
 import apps  # noqa: E402
 
-RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 SENTENCE = "Lunch with Sam on Tuesday at noon."
 MARK = apps.MARK
 
@@ -63,21 +60,7 @@ class ApplicationTestCase(unittest.TestCase):
     def scribbet(self, text=None):
         """The one line of `scribbet PID FILE` (FILE holding text) or of `scribbet PID
         --fast-paste` (text None), as a parsed object; standard error empty, exit status 0."""
-        arguments = [self.binary, str(self.app.pid)]
-        path = None
-        if text is None:
-            arguments.append("--fast-paste")
-        else:
-            handle, path = tempfile.mkstemp(prefix="scribbet-text-")
-            with os.fdopen(handle, "wb") as out:
-                out.write(text.encode())
-            arguments.append(path)
-        try:
-            result = subprocess.run(arguments, env=self.app.env, stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=RUN_TIMEOUT)
-        finally:
-            if path:
-                os.remove(path)
+        result, _ = desktop.run_scribbet(self.binary, self.app.pid, text, env=self.app.env)
         self.assertEqual(result.stderr, b"", "nothing on standard error")
         self.assertEqual(result.returncode, 0, "exit status")
         line = result.stdout.decode()

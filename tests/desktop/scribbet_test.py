@@ -15,12 +15,9 @@ the exit status is then 77 if nothing else ran, which CTest reports as skipped.
 import ctypes
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,7 +25,6 @@ import toolcase  # noqa: E402
 from toolcase import desktop  # noqa: E402
 
 PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
-RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
 CALL_TIMEOUT = 2.0  # seconds one call to an application may take (xdesk/src/session.h)
 
@@ -79,19 +75,8 @@ class DesktopTestCase(unittest.TestCase):
     def scribbet(self, pid, text=None, env=None):
         """Runs scribbet PID FILE with FILE holding text (UTF-8), or scribbet PID --fast-paste
         when text is None. Returns the standard output and the seconds it took."""
-        arguments = [scribbet_path, str(pid)]
-        if text is None:
-            arguments.append("--fast-paste")
-        else:
-            handle, path = tempfile.mkstemp(prefix="scribbet-text-")
-            self.addCleanup(os.remove, path)
-            with os.fdopen(handle, "wb") as out:
-                out.write(text.encode())
-            arguments.append(path)
-        start = time.monotonic()
-        result = subprocess.run(arguments, env=env or self.desktop.env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=RUN_TIMEOUT)
-        elapsed = time.monotonic() - start
+        result, elapsed = desktop.run_scribbet(scribbet_path, pid, text,
+                                               env=env or self.desktop.env)
         self.assertEqual(result.stderr, b"", "nothing on standard error")
         self.assertEqual(result.returncode, 0, "exit status")
         return result.stdout.decode(), elapsed
@@ -139,11 +124,6 @@ class ScribbetTestCase(DesktopTestCase):
                 "this build runs the tools against the simulated platform; configure with "
                 "USE_MACSIM=OFF (preset 'desktop') or pass --scribbet PATH"))
         super().setUp()
-
-
-def read_file(path):
-    with open(path, "rb") as data:
-        return data.read()
 
 
 # Keysyms of the keys whose state the fast paste tests look at.
@@ -346,33 +326,16 @@ class ScribbetDesktopTest(ScribbetTestCase):
 
     def test_fast_paste_into_a_terminal_posts_its_paste_keystroke(self):
         # A terminal hands Control+V to the program in it (as the character 0x16); its own paste
-        # is Control+Shift+V. The program here writes every byte it reads to a file at once.
-        if shutil.which("xfce4-terminal") is None:
-            self.skipTest("xfce4-terminal is not installed (tools/deps.sh installs it)")
-        typed = os.path.join(self.desktop.workdir, "typed")
-        program = os.path.join(self.desktop.workdir, "program")
-        with open(program, "w") as out:
-            out.write(f"#!/bin/sh\nstty raw -echo\nexec dd bs=1 of={typed} 2>/dev/null\n")
-        os.chmod(program, 0o755)
+        # is Control+Shift+V.
         owner = self.start_app()
         owner.command("clipboard", text="pasted text")
-        home = dict(self.desktop.env, HOME=self.desktop.workdir,
-                    XDG_CONFIG_HOME=os.path.join(self.desktop.workdir, "config"))
-        terminal = self.desktop.spawn(["xfce4-terminal", "--disable-server", "-x", program],
-                                      env=home, stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(terminal.wait)
-        self.addCleanup(terminal.kill)
+        terminal = toolcase.TerminalReader(self, self.desktop)
         self.assertEqual(self.probe("focus", terminal.pid)["role"], "terminal")
-        desktop.wait_until(lambda: os.path.exists(typed), desktop.APP_TIMEOUT,
-                           "the program in the terminal")
         line, _ = self.scribbet(terminal.pid, None)
         self.assertEqual(line, f'{{"status":"inserted","targetPid":{terminal.pid},'
                                f'"frontmostPidBefore":{terminal.pid},'
                                f'"frontmostConfirmed":true}}\n')
-        desktop.wait_until(lambda: len(read_file(typed)) >= len(b"pasted text"),
-                           desktop.APP_TIMEOUT, "the paste in the terminal")
-        self.assertEqual(read_file(typed), b"pasted text")
+        self.assertEqual(terminal.wait_for(b"pasted text"), b"pasted text")
 
     def test_fast_paste_gives_up_on_a_window_that_never_comes_to_the_front(self):
         target = self.start_app(title="target", accept_focus=False)

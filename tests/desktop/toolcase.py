@@ -12,6 +12,7 @@ reports as skipped.
 import argparse
 import os
 import platform
+import shutil
 import subprocess
 import sys
 import unittest
@@ -94,6 +95,40 @@ class ToolTestCase(unittest.TestCase):
         """The next lines of `process` are `expected`, in order."""
         for line in expected:
             self.assertEqual(process.line(), line)
+
+
+class TerminalReader:
+    """xfce4-terminal running desktop.terminal_reader: `received()` is every byte that the
+    terminal passed on to its program so far."""
+
+    def __init__(self, test, session):
+        """Starts it on `session` for `test` (ended with the test) and returns once the program
+        runs in it; skips the test without xfce4-terminal."""
+        if shutil.which("xfce4-terminal") is None:
+            test.skipTest("xfce4-terminal is not installed (tools/deps.sh installs it)")
+        self.path = os.path.join(session.workdir, "typed")
+        home = dict(session.env, HOME=session.workdir,
+                    XDG_CONFIG_HOME=os.path.join(session.workdir, "config"))
+        self.process = session.spawn(
+            ["xfce4-terminal", "--disable-server", "-x", *desktop.terminal_reader(self.path)],
+            env=home, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        test.addCleanup(self.process.wait)
+        test.addCleanup(self.process.kill)
+        # The program first: the terminal's accessibles come and go until it runs.
+        desktop.wait_until(lambda: os.path.exists(self.path), desktop.APP_TIMEOUT,
+                           "the program in the terminal")
+        self.pid = self.process.pid
+
+    def received(self):
+        with open(self.path, "rb") as data:
+            return data.read()
+
+    def wait_for(self, expected):
+        """Waits until the program has got as many bytes as `expected` and returns them."""
+        desktop.wait_until(lambda: len(self.received()) >= len(expected), desktop.APP_TIMEOUT,
+                           "the paste in the terminal")
+        return self.received()
 
 
 def binary_option(tool, arguments=None):

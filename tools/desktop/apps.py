@@ -88,10 +88,6 @@ def _chromium_command(home):
     return command + ["file://" + home.page]
 
 
-# The terminal runs a reader that writes whatever it is given to a file, byte for byte, the moment
-# it comes (no line editing, no echo).
-_TERMINAL_READER = "stty -icanon -echo min 1; exec cat > {received}"
-
 RECIPES = {
     recipe.name: recipe for recipe in [
         Recipe("mousepad", "Mousepad", ["mousepad"],
@@ -109,12 +105,11 @@ RECIPES = {
         Recipe("chromium", "Chromium", ["chromium"], _chromium_command, document="html",
              assistive=True, kind="browser"),
         Recipe("xfce4-terminal", "xfce4-terminal", ["xfce4-terminal"],
-             lambda home: ["xfce4-terminal", "--disable-server", "-x", "sh", "-c",
-                           _TERMINAL_READER.format(received=home.received)],
+             lambda home: ["xfce4-terminal", "--disable-server", "-x",
+                           *desktop.terminal_reader(home.received)],
              kind="terminal"),
         Recipe("xterm", "xterm", ["xterm"],
-             lambda home: ["xterm", "-e", "sh", "-c",
-                           _TERMINAL_READER.format(received=home.received)],
+             lambda home: ["xterm", "-e", *desktop.terminal_reader(home.received)],
              kind="terminal"),
     ]
 }
@@ -278,11 +273,8 @@ class Application:
     def _wait_window(self):
         """Waits until the active window belongs to the application's processes."""
         def ours():
-            if self.process.poll() is not None and not _descendants(self.process.pid) - {
-                    self.process.pid}:
-                # Launchers such as lowriter hand over to a process of their own and end; the
-                # window then belongs to a process that this one started.
-                pass
+            # Launchers such as lowriter hand over to a process of their own and end: the window
+            # then belongs to a process that runs with our home.
             pid = self._active_window_pid()
             if pid is not None and (pid in _descendants(self.process.pid)
                                     or self._started_by_us(pid)):
