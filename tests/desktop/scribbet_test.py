@@ -203,6 +203,18 @@ class ScribbetDesktopTest(ScribbetTestCase):
         self.assertWidget(app, "entry", "Meet on Friday", [14, 14])
         self.assertGreater(elapsed, CALL_TIMEOUT)
 
+    def test_new_text_left_beside_the_old_is_no_failure_to_paste_over(self):
+        # The entry takes the insertion of the new word but neither the deletion of the old one
+        # nor that of the new one, which would take the insertion back: both stay. A failure
+        # that fast paste may mend would have the host put the word in a second time.
+        app = self.start_app(widgets={"entry": {"text": "Lunch at noon", "selection": [9, 13],
+                                                "refuse_delete": True}})
+        line, _ = self.scribbet(app.pid, "one")
+        self.assertEqual(line, f'{{"status":"set_value_failed","role":"AXTextField",'
+                               f'"targetPid":{app.pid},"focusedPid":{app.pid},'
+                               f'"error":"cannot_complete"}}\n')
+        self.assertEqual(app.widget("entry")["text"], "Lunch at noonone")
+
     def test_a_hung_application_costs_one_timeout_not_one_per_call(self):
         # A stopped process answers nothing: the first call to it runs out of time, and no later
         # one waits again. Asked anew each time, the search for the focus alone waits three

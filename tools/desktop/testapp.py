@@ -16,8 +16,10 @@ LAYOUT is a JSON object that describes the application's windows and their state
         "accept_focus": true,                false: the window never takes the focus
         "focus": "entry",                    widget with the keyboard focus (default: entry)
         "widgets": {"entry": {"text": "hello world", "selection": [6, 11],
-                              "slow_change": 2.5},    seconds that every later change of the
+                              "slow_change": 2.5,     seconds that every later change of the
                                                       entry's text holds the application up
+                              "refuse_delete": true}, every later deletion of the entry's text
+                                                      is stopped (insertions still go in)
                     "text": {"text": "line one\\nline two"},
                     "password": {"text": "hunter"},
                     "spin": {"value": 3},
@@ -74,7 +76,7 @@ WIDGETS = ("entry", "text", "password", "spin", "button")
 MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
 LAYOUT_KEYS = {"op", "app_id", "program", "windows", "active"}
 WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
-STATE_KEYS = {"entry": {"text", "selection", "slow_change"}, "text": {"text", "selection"},
+STATE_KEYS = {"entry": {"text", "selection", "slow_change", "refuse_delete"}, "text": {"text", "selection"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
 
 
@@ -149,6 +151,7 @@ class Window:
         for widget in self.widgets.values():
             widget.connect("focus-in-event", lambda *_: app.check_ready())
         self.slow_change = None  # the entry's handler that holds the application up
+        self.refuse_delete = None  # the entry's handler that stops deletions
 
     def apply(self, layout):
         self.window.set_title(layout.get("title", self.name))
@@ -160,9 +163,10 @@ class Window:
         focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
             raise LayoutError(f"unknown focus widget {focus!r}")
-        if self.slow_change is not None:
-            self.widgets["entry"].disconnect(self.slow_change)
-            self.slow_change = None
+        for handler in (self.slow_change, self.refuse_delete):
+            if handler is not None:
+                self.widgets["entry"].disconnect(handler)
+        self.slow_change = self.refuse_delete = None
         for name in ("entry", "password"):
             state = widgets.get(name, {})
             entry = self.widgets[name]
@@ -176,6 +180,11 @@ class Window:
             # nobody: a write through the accessibility bus is answered only afterwards.
             self.slow_change = self.widgets["entry"].connect(
                 "changed", lambda *_: time.sleep(float(delay)))
+        if widgets.get("entry", {}).get("refuse_delete"):
+            # A field that takes insertions and keeps everything it holds: a deletion through the
+            # accessibility bus is answered as done and changes nothing.
+            self.refuse_delete = self.widgets["entry"].connect(
+                "delete-text", lambda entry, *_: entry.stop_emission_by_name("delete-text"))
         state = widgets.get("text", {})
         text = state.get("text", "")
         start, end = checked_range(state.get("selection"), len(text))
