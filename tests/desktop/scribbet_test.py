@@ -349,6 +349,22 @@ class ScribbetDesktopTest(ScribbetTestCase):
                                f'"frontmostConfirmed":true}}\n')
         self.assertEqual(terminal.wait_for(b"pasted text"), b"pasted text")
 
+    def test_fast_paste_finds_a_terminal_whose_focus_comes_after_its_window(self):
+        # The terminal's widget takes the focus a moment after its window comes to the front, as
+        # the window manager already says: a single look for the focus then finds none, and
+        # Control+V would go to the program in the terminal.
+        target = self.start_app(title="terminal", focus="text", focus_delay=0.1,
+                                widgets={"text": {"role": "terminal"}})
+        front = self.start_app(title="front")
+        target.command("keys")
+        line, _ = self.scribbet(target.pid, None)
+        self.assertIn(line, [f'{{"status":"inserted","targetPid":{target.pid},'
+                             f'"frontmostPidBefore":{before},"frontmostConfirmed":true}}\n'
+                             for before in (front.pid, -1)])
+        self.assertEqual([(press["key"], press["modifiers"])
+                          for press in target.command("keys")["keys"]],
+                         [("Control_L", []), ("Shift_L", ["control"]), ("V", ["shift", "control"])])
+
     def test_fast_paste_gives_up_on_a_window_that_never_comes_to_the_front(self):
         target = self.start_app(title="target", accept_focus=False)
         front = self.start_app(title="front", widgets={"entry": {"text": "beta"}})
