@@ -13,10 +13,8 @@ the exit status is then 77 if nothing else ran, which CTest reports as skipped.
 """
 
 import ctypes
-import json
 import os
 import signal
-import subprocess
 import sys
 import unittest
 
@@ -24,7 +22,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import toolcase  # noqa: E402
 from toolcase import desktop  # noqa: E402
 
-PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
 CALL_TIMEOUT = 2.0  # seconds one call to an application may take (xdesk/src/session.h)
 
@@ -52,18 +49,10 @@ class DesktopTestCase(unittest.TestCase):
         return app
 
     def probe(self, *arguments):
-        result = subprocess.run(["/usr/bin/python3", PROBE, *map(str, arguments)],
-                                env=self.desktop.env, stdin=subprocess.DEVNULL,
-                                capture_output=True, text=True, timeout=desktop.APP_TIMEOUT)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return json.loads(result.stdout)
+        return toolcase.probe(self, self.desktop, *arguments)
 
     def xdotool(self, *arguments):
-        """Runs xdotool on the desktop and waits for it to end."""
-        result = subprocess.run(["xdotool", *map(str, arguments)], env=self.desktop.env,
-                                stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=toolcase.COMMAND_TIMEOUT)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        toolcase.xdotool(self, self.desktop, *arguments)
 
     def idle_process(self):
         """A process with no window and nothing on the accessibility bus."""

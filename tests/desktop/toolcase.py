@@ -10,6 +10,7 @@ reports as skipped.
 """
 
 import argparse
+import json
 import os
 import platform
 import shutil
@@ -85,16 +86,32 @@ class ToolTestCase(unittest.TestCase):
         return app
 
     def xdotool(self, *arguments):
-        """Runs xdotool on the desktop and waits for it to end."""
-        result = subprocess.run(["xdotool", *map(str, arguments)], env=self.desktop.env,
-                                stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=COMMAND_TIMEOUT)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        xdotool(self, self.desktop, *arguments)
 
     def assertLines(self, process, *expected):
         """The next lines of `process` are `expected`, in order."""
         for line in expected:
             self.assertEqual(process.line(), line)
+
+
+def xdotool(test, session, *arguments):
+    """Runs xdotool on `session` and waits for it to end; `test` fails when it fails."""
+    result = subprocess.run(["xdotool", *map(str, arguments)], env=session.env,
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=COMMAND_TIMEOUT)
+    test.assertEqual(result.returncode, 0, result.stderr)
+
+
+PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
+
+
+def probe(test, session, *arguments):
+    """What tools/desktop/atspi-probe.py answers for `arguments` on `session`, parsed; `test`
+    fails when the probe fails."""
+    result = subprocess.run(["/usr/bin/python3", PROBE, *map(str, arguments)], env=session.env,
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                            timeout=desktop.APP_TIMEOUT)
+    test.assertEqual(result.returncode, 0, result.stderr)
+    return json.loads(result.stdout)
 
 
 class TerminalReader:

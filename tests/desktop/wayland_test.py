@@ -13,9 +13,7 @@ their standard error must stay empty. --keyboard names the sway desktop's keyboa
 """
 
 import argparse
-import json
 import os
-import subprocess
 import sys
 import unittest
 
@@ -26,7 +24,6 @@ from toolcase import desktop  # noqa: E402
 sys.path.insert(0, os.path.dirname(desktop.__file__))
 import wayland  # noqa: E402
 
-PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
 QUIET_APP = os.path.join(os.path.dirname(desktop.__file__), "quiet-app.py")
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
 
@@ -64,11 +61,7 @@ class WaylandCase(unittest.TestCase):
         return app
 
     def probe(self, *arguments):
-        result = subprocess.run(["/usr/bin/python3", PROBE, *map(str, arguments)],
-                                env=self.desktop.env, stdin=subprocess.DEVNULL,
-                                capture_output=True, text=True, timeout=desktop.APP_TIMEOUT)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result.stdout
+        return toolcase.probe(self, self.desktop, *arguments)
 
     def scribbet(self, pid, text=None, display=True):
         """scribbet PID FILE (FILE holding text), or scribbet PID --fast-paste for None; with or
@@ -260,7 +253,7 @@ class TerminalPaste:
         owner = self.start_app({"windows": [window("Clipboard")]})
         owner.command("clipboard", text="pasted text")
         terminal = toolcase.TerminalReader(self, self.desktop)
-        self.assertEqual(json.loads(self.probe("focus", terminal.pid))["role"], "terminal")
+        self.assertEqual(self.probe("focus", terminal.pid)["role"], "terminal")
         self.assertEqual(self.scribbet(terminal.pid),
                          f'{{"status":"inserted","targetPid":{terminal.pid},'
                          f'"frontmostPidBefore":{terminal.pid},"frontmostConfirmed":true}}\n')
