@@ -118,8 +118,10 @@ def fast_paste(app, scribbet):
             arrived = apps.wait_until(lambda: "pasted" in app.received(), 2.0, "paste")
             got = app.received()
         else:
-            arrived = apps.wait_until(lambda: "pasted" in app.read_text(), 2.0, "paste")
-            got = "pasted"
+            # Waited for without the clipboard, which the paste may still be reading.
+            app.wait_text(SENTENCE + "pasted", 2.0)
+            got = app.read_text()
+            arrived = "pasted" in got
     except apps.AppError:
         arrived, got = False, app.received() if app.recipe.kind == "terminal" else ""
     return f"{short(line)}, {'arrived' if arrived else 'nothing arrived ' + repr(got)}"

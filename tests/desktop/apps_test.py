@@ -127,8 +127,9 @@ class DirectInsertionCases:
         self.app.own_clipboard("soon ")
         answer = self.scribbet()
         self.assertEqual((answer["status"], answer.get("frontmostConfirmed")), ("inserted", True))
-        apps.wait_until(lambda: self.app.read_text().rstrip("\n") ==
-                        "Lunch soon with Sam on Tuesday at noon.", 5.0, "the paste")
+        self.app.wait_text("Lunch soon with Sam on Tuesday at noon.")
+        self.assertEqual(self.app.read_text().rstrip("\n"),
+                         "Lunch soon with Sam on Tuesday at noon.")
 
 
 class MousepadTest(DirectInsertionCases, ApplicationTestCase):

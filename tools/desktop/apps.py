@@ -365,15 +365,21 @@ class Application:
         what the arrow keys step over; None leaves the caret at the end."""
         self.own_clipboard(text)
         self.keys("ctrl+a", "ctrl+v")
-        # The paste is asynchronous (the application asks xclip for the text): it has landed
-        # once the accessibility bus shows it. Firefox shows a U+FEFF after each character
-        # outside the Basic Multilingual Plane, which is not part of the text.
-        wait_until(lambda: self.probe("focus-text", self.pid, 1)["text"].replace(
-            "\ufeff", "").rstrip("\n") == text.rstrip("\n"), CLIPBOARD_TIMEOUT,
-            f"{self.recipe.name}: text set")
+        self.wait_text(text)
         if selection is not None:
             start, end = selection
             self.keys("ctrl+Home", *["Right"] * start, *["shift+Right"] * (end - start))
+
+    def wait_text(self, text, timeout=CLIPBOARD_TIMEOUT):
+        """Waits until the focused text shows `text` on the accessibility bus: a paste is
+        asynchronous (the application asks the clipboard's owner for the text), and it has
+        landed once the bus shows it. Only a wait: read_text would take the clipboard from under
+        a paste still in progress, which then pastes the wrong text. Firefox shows a U+FEFF
+        after each character outside the Basic Multilingual Plane, which is not part of the
+        text."""
+        wait_until(lambda: self.probe("focus-text", self.pid, 1)["text"].replace(
+            "\ufeff", "").rstrip("\n") == text.rstrip("\n"), timeout,
+            f"{self.recipe.name}: the text {text!r}")
 
     def undo(self):
         self.keys("ctrl+z")
