@@ -303,8 +303,16 @@ class Application:
         of it."""
         if self.recipe.name == "xterm":
             return None
-        return self.probe("focus-text", self.pid, timeout or self.recipe.start_timeout,
-                          timeout=timeout or self.recipe.start_timeout)
+        timeout = timeout or self.recipe.start_timeout
+        if self.recipe.kind != "browser":
+            return self.probe("focus-text", self.pid, timeout, timeout=timeout)
+        # A browser's document frame has the Text interface too and holds the focus until the
+        # page's autofocus moves it to the field: keys sent before then go to the page.
+        focus = self.probe("focus-text", self.pid, timeout, timeout=timeout)
+        return focus if focus["role"] == "entry" else wait_until(
+            lambda: (lambda focus: focus if focus["role"] == "entry" else None)(
+                self.probe("focus-text", self.pid, 1)),
+            timeout, f"{self.recipe.name}: the page's field focused")
 
     # ---- Keyboard and clipboard --------------------------------------------------------------
 
