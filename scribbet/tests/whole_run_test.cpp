@@ -108,13 +108,6 @@ const WholeRun wholeRuns[] = {
          "CGEventPost HID 9 up",
          "sleepForTimeInterval 30000000ns",
      }},
-    {"FastPasteWithoutPermissionDoesNothingElse",
-     "--fast-paste",
-     [] {
-         macsim::desktop().trusted = false;
-         macsim::setFrontmostTimeline({{0, targetPid}});
-     },
-     {"AXIsProcessTrusted"}},
 };
 
 class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};
