@@ -3,11 +3,12 @@
 // and which open file descriptions are made non-blocking.
 #include "gripwell/output.h"
 
+#include "base/tests/pipe.h"
+
 #include <macsim/child.h>
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -18,49 +19,18 @@
 namespace gripwell {
 namespace {
 
-// Both ends of a pipe, non-blocking as prepareOutput leaves a host's pipe, closed at the end.
-struct Pipe {
-    std::array<int, 2> ends{-1, -1};
-    Pipe() {
-        EXPECT_EQ(::pipe(ends.data()), 0);
-        for (int end : ends) {
-            ::fcntl(end, F_SETFL, O_NONBLOCK);
-        }
-    }
-    ~Pipe() {
-        for (int end : ends) {
-            if (end >= 0) {
-                ::close(end);
-            }
-        }
-    }
-    Output output() const {
-        Output out;
-        out.fd = ends[1];
-        return out;
-    }
-    std::size_t fill() const {
-        static const std::string chunk(65536, 'x');
-        std::size_t filled = 0;
-        for (ssize_t n; (n = ::write(ends[1], chunk.data(), chunk.size())) > 0;) {
-            filled += static_cast<std::size_t>(n);
-        }
-        return filled;
-    }
-    std::string drain() const {
-        std::string out;
-        char chunk[65536];
-        for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
-            out.append(chunk, static_cast<std::size_t>(n));
-        }
-        return out;
-    }
-};
+using testpipe::Pipe;
+
+Output outputTo(const Pipe& pipe) {
+    Output out;
+    out.fd = pipe.write();
+    return out;
+}
 
 // Once a line waits, later lines go behind it even when the pipe has room again.
 TEST(Output, LinesNeverOvertakeTheOnesThatWait) {
     Pipe pipe;
-    Output out = pipe.output();
+    Output out = outputTo(pipe);
     const std::size_t filler = pipe.fill();
     EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::kept);
     EXPECT_EQ(pipe.drain().size(), filler);
@@ -76,7 +46,7 @@ TEST(Output, LinesNeverOvertakeTheOnesThatWait) {
 // changes.
 TEST(Output, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
     Pipe pipe;
-    Output out = pipe.output();
+    Output out = outputTo(pipe);
     pipe.fill();
     // 12-byte lines, then two "down" and two "up" (16 bytes) land exactly on the bound.
     static_assert((maxBacklogBytes - 16) % 12 == 0);
@@ -95,7 +65,7 @@ TEST(Output, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
 // out once, in order.
 TEST(Output, FlushesWholeLinesInOrderOverManyRounds) {
     Pipe pipe;
-    Output out = pipe.output();
+    Output out = outputTo(pipe);
     pipe.fill();
     std::string expected;
     for (int i = 0; i < 40000; ++i) { // about 250 KiB: four pipes full
@@ -148,8 +118,7 @@ bool nonBlocking(int fd) {
 // `given` is the description a host hands over; standard output is a copy of it, which shares
 // it, as a child's descriptors share its parent's.
 TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
-    std::array<int, 2> pipeEnds{};
-    ASSERT_EQ(::pipe(pipeEnds.data()), 0);
+    const Pipe pipe;
     char fileName[] = "/tmp/gripwell-output-XXXXXX";
     const int file = ::mkstemp(fileName);
     ::unlink(fileName);
@@ -162,7 +131,7 @@ TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
         bool givenNonBlocking, ownNonBlocking;
     };
     const Row rows[] = {
-        {"pipe", pipeEnds[1], OutputGuard::none, true, true},
+        {"pipe", pipe.write(), OutputGuard::none, true, true},
         {"regular file", file, OutputGuard::none, false, false},
         {"terminal", terminal.device, OutputGuard::none, false, true},
         {"other device", null, OutputGuard::pollFirst, false, false},
@@ -179,9 +148,8 @@ TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
         EXPECT_EQ(writeOrKeep(out, "ready\n"), LineOutcome::written);
         ::close(standardOutput);
     }
-    for (int fd : {pipeEnds[0], pipeEnds[1], file, null}) {
-        ::close(fd);
-    }
+    ::close(file);
+    ::close(null);
 }
 
 // A terminal whose output is stopped (^S) takes nothing, for as long as the user likes: the line
