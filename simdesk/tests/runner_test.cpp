@@ -309,16 +309,29 @@ TEST(Compare, EachBrokenExpectationIsNamedAndNothingElse) {
     }
 }
 
-TEST(Compare, StdoutDifferenceMarksTheFirstDifferentCharacter) {
-    const Scenario scenario = parse(R"({"tool": "vantor", "expect": {"stdout": "é\"a\n"}})");
-    Outcome outcome;
-    outcome.process.exitCode = 0;
-    outcome.process.out = "é\"b\n";
-    EXPECT_EQ(differences(scenario, outcome),
-              std::vector<std::string>{"stdout:\n"
-                                       "  expected: \"é\\\"a\\n\"\n"
-                                       "  actual:   \"é\\\"b\\n\"\n"
-                                       "                ^ first difference at byte 3"});
+// A difference in standard output is marked at its first byte; a long output is shown around it,
+// with the sizes of both.
+TEST(Compare, StdoutDifferenceMarksTheFirstDifferentByte) {
+    const std::string forty(40, 'a');
+    const struct {
+        std::string expected, actual, difference;
+    } cases[] = {
+        {"é\"a\n", "é\"b\n",
+         "stdout:\n  expected: \"é\\\"a\\n\"\n  actual:   \"é\\\"b\\n\"\n"
+         "                ^ first difference at byte 3"},
+        {std::string(300, 'a') + "X" + std::string(100, 'b'), std::string(300, 'a') + "Y",
+         "stdout:\n  expected: ...\"" + forty + "X" + std::string(39, 'b') +
+             "\"...\n  actual:   ...\"" + forty + "Y\"\n" + std::string(56, ' ') +
+             "^ first difference at byte 300 (expected 401 bytes, actual 301)"},
+    };
+    for (const auto& c : cases) {
+        const Json expect = {{"stdout", c.expected}};
+        const Scenario scenario = parse(R"({"tool": "vantor", "expect": )" + expect.dump() + "}");
+        Outcome outcome;
+        outcome.process.exitCode = 0;
+        outcome.process.out = c.actual;
+        EXPECT_EQ(differences(scenario, outcome), std::vector<std::string>{c.difference});
+    }
 }
 
 // An output that may stop early must still be whole lines from the start of the expected ones.
@@ -351,23 +364,6 @@ TEST(Compare, LinesPrefixTakesWholeLeadingLinesOnly) {
         outcome.eventsDelivered = c.delivered;
         EXPECT_EQ(differences(scenario, outcome), c.differences) << c.out;
     }
-}
-
-// A long output is shown around its first difference, with the sizes of both.
-TEST(Compare, LongOutputIsShownAroundTheFirstDifference) {
-    const std::string expected = std::string(300, 'a') + "X" + std::string(100, 'b');
-    Json expect = {{"stdout", expected}};
-    const Scenario scenario = parse(R"({"tool": "vantor", "expect": )" + expect.dump() + "}");
-    Outcome outcome;
-    outcome.process.exitCode = 0;
-    outcome.process.out = std::string(300, 'a') + "Y";
-    const std::string forty(40, 'a');
-    EXPECT_EQ(differences(scenario, outcome),
-              std::vector<std::string>{"stdout:\n  expected: ...\"" + forty + "X" +
-                                       std::string(39, 'b') + "\"...\n  actual:   ...\"" + forty +
-                                       "Y\"\n" + std::string(56, ' ') +
-                                       "^ first difference at byte 300 (expected 401 bytes, "
-                                       "actual 301)"});
 }
 
 TEST(Show, FieldsAreDrawnInUtf16Units) {
