@@ -24,10 +24,7 @@ import argparse
 import json
 import os
 import statistics
-import subprocess
 import sys
-import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tools", "desktop"))
@@ -40,23 +37,7 @@ EMOJI = "a😀b Tuesday c"
 
 def run_scribbet(app, scribbet, text=None):
     """The line and the seconds of one run, as a host runs it."""
-    arguments = [scribbet, str(app.pid)]
-    path = None
-    if text is None:
-        arguments.append("--fast-paste")
-    else:
-        handle, path = tempfile.mkstemp(prefix="scribbet-text-")
-        with os.fdopen(handle, "wb") as out:
-            out.write(text.encode())
-        arguments.append(path)
-    try:
-        start = time.monotonic()
-        result = subprocess.run(arguments, env=app.env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=30)
-        elapsed = time.monotonic() - start
-    finally:
-        if path:
-            os.remove(path)
+    result, elapsed = desktop.run_scribbet(scribbet, app.pid, text, env=app.env, timeout=30)
     line = result.stdout.decode(errors="replace").strip()
     if result.stderr or result.returncode != 0:
         line += f" [status {result.returncode}, stderr {result.stderr[:80]!r}]"
@@ -96,13 +77,13 @@ def replaced(app, scribbet, text, start, end, word):
 
 
 def measure(name, scribbet, runs):
-    spec = apps.SPECS[name]
-    out = {"application": spec.title}
-    with desktop.Desktop(assistive=spec.assistive) as session:
+    recipe = apps.RECIPES[name]
+    out = {"application": recipe.title}
+    with desktop.Desktop(assistive=recipe.assistive) as session:
         app = apps.start(session, name, SENTENCE)
         try:
             out["ready"] = f"{app.ready_after:.1f}s"
-            if spec.kind == "terminal":
+            if recipe.kind == "terminal":
                 out["direct"] = short(run_scribbet(app, scribbet, "Friday")[0])
             else:
                 line, text_ok, caret_ok, read = replaced(app, scribbet, SENTENCE, 18, 25, "Friday")
@@ -128,19 +109,21 @@ def measure(name, scribbet, runs):
 
 
 def fast_paste(app, scribbet):
-    if app.spec.kind != "terminal":
+    if app.recipe.kind != "terminal":
         app.set_text(SENTENCE)
     app.own_clipboard("pasted")
     line, elapsed = run_scribbet(app, scribbet)
     try:
-        if app.spec.kind == "terminal":
+        if app.recipe.kind == "terminal":
             arrived = apps.wait_until(lambda: "pasted" in app.received(), 2.0, "paste")
             got = app.received()
         else:
-            arrived = apps.wait_until(lambda: "pasted" in app.read_text(), 2.0, "paste")
-            got = "pasted"
+            # Waited for without the clipboard, which the paste may still be reading.
+            app.wait_text(SENTENCE + "pasted", 2.0)
+            got = app.read_text()
+            arrived = "pasted" in got
     except apps.AppError:
-        arrived, got = False, app.received() if app.spec.kind == "terminal" else ""
+        arrived, got = False, app.received() if app.recipe.kind == "terminal" else ""
     return f"{short(line)}, {'arrived' if arrived else 'nothing arrived ' + repr(got)}"
 
 
@@ -150,13 +133,13 @@ def main(argv):
     parser.add_argument("--runs", type=int, default=10)
     parser.add_argument("applications", nargs="*")
     options = parser.parse_args(argv)
-    names = options.applications or [name for name, spec in apps.SPECS.items()
-                                      if spec.available()]
+    names = options.applications or [name for name, recipe in apps.RECIPES.items()
+                                      if recipe.available()]
     for name in names:
         try:
             result = measure(name, os.path.abspath(options.scribbet), options.runs)
         except (apps.AppError, desktop.DesktopError) as error:
-            result = {"application": apps.SPECS[name].title, "failed": str(error)[:200]}
+            result = {"application": apps.RECIPES[name].title, "failed": str(error)[:200]}
         print(json.dumps(result, ensure_ascii=False), flush=True)
     return 0
 

@@ -16,9 +16,7 @@ real-desktop scribbet; the exit status is then 77 if nothing ran, which CTest re
 
 import json
 import os
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,7 +26,6 @@ from toolcase import desktop  # noqa: E402
 sys.path.insert(0, os.path.dirname(desktop.__file__))
 import apps  # noqa: E402
 
-RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 SENTENCE = "Lunch with Sam on Tuesday at noon."
 MARK = apps.MARK
 
@@ -36,18 +33,18 @@ MARK = apps.MARK
 class ApplicationTestCase(unittest.TestCase):
     """One application on one desktop for the whole class."""
 
-    application = ""  # a name in apps.SPECS
+    application = ""  # a name in apps.RECIPES
     runs = None  # the document's runs of (text, bold) where the application opens formatting
     binary = ""  # set by main()
 
     @classmethod
     def setUpClass(cls):
-        spec = apps.SPECS[cls.application]
+        recipe = apps.RECIPES[cls.application]
         if not cls.binary or not os.path.isfile(cls.binary):
             raise unittest.SkipTest("no real-desktop scribbet to run")
-        if not spec.available():
-            raise unittest.SkipTest(f"{spec.title} is not installed ({' '.join(spec.packages)})")
-        cls.desktop = desktop.Desktop(assistive=spec.assistive)
+        if not recipe.available():
+            raise unittest.SkipTest(f"{recipe.title} is not installed ({' '.join(recipe.packages)})")
+        cls.desktop = desktop.Desktop(assistive=recipe.assistive)
         cls.desktop.start()
         try:
             cls.app = apps.start(cls.desktop, cls.application, SENTENCE, cls.runs)
@@ -63,21 +60,7 @@ class ApplicationTestCase(unittest.TestCase):
     def scribbet(self, text=None):
         """The one line of `scribbet PID FILE` (FILE holding text) or of `scribbet PID
         --fast-paste` (text None), as a parsed object; standard error empty, exit status 0."""
-        arguments = [self.binary, str(self.app.pid)]
-        path = None
-        if text is None:
-            arguments.append("--fast-paste")
-        else:
-            handle, path = tempfile.mkstemp(prefix="scribbet-text-")
-            with os.fdopen(handle, "wb") as out:
-                out.write(text.encode())
-            arguments.append(path)
-        try:
-            result = subprocess.run(arguments, env=self.app.env, stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=RUN_TIMEOUT)
-        finally:
-            if path:
-                os.remove(path)
+        result, _ = desktop.run_scribbet(self.binary, self.app.pid, text, env=self.app.env)
         self.assertEqual(result.stderr, b"", "nothing on standard error")
         self.assertEqual(result.returncode, 0, "exit status")
         line = result.stdout.decode()
@@ -144,8 +127,9 @@ class DirectInsertionCases:
         self.app.own_clipboard("soon ")
         answer = self.scribbet()
         self.assertEqual((answer["status"], answer.get("frontmostConfirmed")), ("inserted", True))
-        apps.wait_until(lambda: self.app.read_text().rstrip("\n") ==
-                        "Lunch soon with Sam on Tuesday at noon.", 5.0, "the paste")
+        self.app.wait_text("Lunch soon with Sam on Tuesday at noon.")
+        self.assertEqual(self.app.read_text().rstrip("\n"),
+                         "Lunch soon with Sam on Tuesday at noon.")
 
 
 class MousepadTest(DirectInsertionCases, ApplicationTestCase):

@@ -10,8 +10,10 @@ reports as skipped.
 """
 
 import argparse
+import json
 import os
 import platform
+import shutil
 import subprocess
 import sys
 import unittest
@@ -84,16 +86,66 @@ class ToolTestCase(unittest.TestCase):
         return app
 
     def xdotool(self, *arguments):
-        """Runs xdotool on the desktop and waits for it to end."""
-        result = subprocess.run(["xdotool", *map(str, arguments)], env=self.desktop.env,
-                                stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=COMMAND_TIMEOUT)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        xdotool(self, self.desktop, *arguments)
 
     def assertLines(self, process, *expected):
         """The next lines of `process` are `expected`, in order."""
         for line in expected:
             self.assertEqual(process.line(), line)
+
+
+def xdotool(test, session, *arguments):
+    """Runs xdotool on `session` and waits for it to end; `test` fails when it fails."""
+    result = subprocess.run(["xdotool", *map(str, arguments)], env=session.env,
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=COMMAND_TIMEOUT)
+    test.assertEqual(result.returncode, 0, result.stderr)
+
+
+PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
+
+
+def probe(test, session, *arguments):
+    """What tools/desktop/atspi-probe.py answers for `arguments` on `session`, parsed; `test`
+    fails when the probe fails."""
+    result = subprocess.run(["/usr/bin/python3", PROBE, *map(str, arguments)], env=session.env,
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                            timeout=desktop.APP_TIMEOUT)
+    test.assertEqual(result.returncode, 0, result.stderr)
+    return json.loads(result.stdout)
+
+
+class TerminalReader:
+    """xfce4-terminal running desktop.terminal_reader: `received()` is every byte that the
+    terminal passed on to its program so far."""
+
+    def __init__(self, test, session):
+        """Starts it on `session` for `test` (ended with the test) and returns once the program
+        runs in it; skips the test without xfce4-terminal."""
+        if shutil.which("xfce4-terminal") is None:
+            test.skipTest("xfce4-terminal is not installed (tools/deps.sh installs it)")
+        self.path = os.path.join(session.workdir, "typed")
+        home = dict(session.env, HOME=session.workdir,
+                    XDG_CONFIG_HOME=os.path.join(session.workdir, "config"))
+        self.process = session.spawn(
+            ["xfce4-terminal", "--disable-server", "-x", *desktop.terminal_reader(self.path)],
+            env=home, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        test.addCleanup(self.process.wait)
+        test.addCleanup(self.process.kill)
+        # The program first: the terminal's accessibles come and go until it runs.
+        desktop.wait_until(lambda: os.path.exists(self.path), desktop.APP_TIMEOUT,
+                           "the program in the terminal")
+        self.pid = self.process.pid
+
+    def received(self):
+        with open(self.path, "rb") as data:
+            return data.read()
+
+    def wait_for(self, expected):
+        """Waits until the program has got as many bytes as `expected` and returns them."""
+        desktop.wait_until(lambda: len(self.received()) >= len(expected), desktop.APP_TIMEOUT,
+                           "the paste in the terminal")
+        return self.received()
 
 
 def binary_option(tool, arguments=None):

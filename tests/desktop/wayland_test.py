@@ -13,12 +13,8 @@ their standard error must stay empty. --keyboard names the sway desktop's keyboa
 """
 
 import argparse
-import json
 import os
-import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,9 +24,7 @@ from toolcase import desktop  # noqa: E402
 sys.path.insert(0, os.path.dirname(desktop.__file__))
 import wayland  # noqa: E402
 
-PROBE = os.path.join(os.path.dirname(desktop.__file__), "atspi-probe.py")
 QUIET_APP = os.path.join(os.path.dirname(desktop.__file__), "quiet-app.py")
-RUN_TIMEOUT = 10.0  # seconds for one run of scribbet
 ACTIVATION_DEADLINE = 0.3  # seconds fast paste waits for the target to come to the front
 
 scribbet_path = ""
@@ -67,31 +61,17 @@ class WaylandCase(unittest.TestCase):
         return app
 
     def probe(self, *arguments):
-        result = subprocess.run(["/usr/bin/python3", PROBE, *map(str, arguments)],
-                                env=self.desktop.env, stdin=subprocess.DEVNULL,
-                                capture_output=True, text=True, timeout=desktop.APP_TIMEOUT)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result.stdout
+        return toolcase.probe(self, self.desktop, *arguments)
 
     def scribbet(self, pid, text=None, display=True):
         """scribbet PID FILE (FILE holding text), or scribbet PID --fast-paste for None; with or
         without Xwayland's DISPLAY. Returns the output line."""
         if not scribbet_path:
             self.skipTest("no scribbet given (--scribbet PATH)")
-        arguments = [scribbet_path, str(pid)]
-        if text is None:
-            arguments.append("--fast-paste")
-        else:
-            handle, path = tempfile.mkstemp(prefix="scribbet-text-")
-            self.addCleanup(os.remove, path)
-            with os.fdopen(handle, "wb") as out:
-                out.write(text.encode())
-            arguments.append(path)
         env = dict(self.desktop.env)
         if not display:
             env.pop("DISPLAY", None)
-        result = subprocess.run(arguments, env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=RUN_TIMEOUT)
+        result, _ = desktop.run_scribbet(scribbet_path, pid, text, env=env)
         self.assertEqual(result.stderr, b"", "nothing on standard error")
         self.assertEqual(result.returncode, 0, "exit status")
         return result.stdout.decode()
@@ -269,38 +249,15 @@ class TerminalPaste:
 
     def test_fast_paste_into_a_terminal_posts_its_paste_keystroke(self):
         # A terminal hands Control+V to the program in it (as the character 0x16); its own paste
-        # is Control+Shift+V. The program here writes every byte it reads to a file at once.
-        if shutil.which("xfce4-terminal") is None:
-            self.skipTest("xfce4-terminal is not installed (tools/deps.sh installs it)")
-        typed = os.path.join(self.desktop.workdir, "typed")
-        program = os.path.join(self.desktop.workdir, "program")
-        with open(program, "w") as out:
-            out.write(f"#!/bin/sh\nstty raw -echo\nexec dd bs=1 of={typed} 2>/dev/null\n")
-        os.chmod(program, 0o755)
+        # is Control+Shift+V.
         owner = self.start_app({"windows": [window("Clipboard")]})
         owner.command("clipboard", text="pasted text")
-        home = dict(self.desktop.env, HOME=self.desktop.workdir,
-                    XDG_CONFIG_HOME=os.path.join(self.desktop.workdir, "config"))
-        terminal = self.desktop.spawn(["xfce4-terminal", "--disable-server", "-x", program],
-                                      env=home, stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(terminal.wait)
-        self.addCleanup(terminal.kill)
-        # The program first: the terminal's accessibles come and go until it runs.
-        desktop.wait_until(lambda: os.path.exists(typed), desktop.APP_TIMEOUT,
-                           "the program in the terminal")
-        self.assertEqual(json.loads(self.probe("focus", terminal.pid))["role"], "terminal")
+        terminal = toolcase.TerminalReader(self, self.desktop)
+        self.assertEqual(self.probe("focus", terminal.pid)["role"], "terminal")
         self.assertEqual(self.scribbet(terminal.pid),
                          f'{{"status":"inserted","targetPid":{terminal.pid},'
                          f'"frontmostPidBefore":{terminal.pid},"frontmostConfirmed":true}}\n')
-        desktop.wait_until(lambda: len(read_file(typed)) >= len(b"pasted text"),
-                           desktop.APP_TIMEOUT, "the paste in the terminal")
-        self.assertEqual(read_file(typed), b"pasted text")
-
-
-def read_file(path):
-    with open(path, "rb") as data:
-        return data.read()
+        self.assertEqual(terminal.wait_for(b"pasted text"), b"pasted text")
 
 
 class SwayDirect(DirectInsertion, WaylandCase):

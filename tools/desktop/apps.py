@@ -7,7 +7,7 @@ document given as plain text, and is driven as a person would drive it: through 
 read back the same way, never through the accessibility bus: select all, copy, read the
 clipboard. Every wait is for a condition, with a bounded time.
 
-    with desktop.Desktop(assistive=spec.assistive) as session:
+    with desktop.Desktop(assistive=apps.RECIPES["mousepad"].assistive) as session:
         app = apps.start(session, "mousepad")
         app.set_text("Lunch on Tuesday", selection=(9, 16))
         ...                                      # run a tool against app.pid
@@ -37,7 +37,7 @@ POLL_INTERVAL = 0.02
 MARK = "#"  # typed where the caret is, to see it in a text read back
 
 
-class Spec:
+class Recipe:
     """How to start one application and how it behaves for the harness."""
 
     def __init__(self, name, title, packages, command, document="txt", assistive=False,
@@ -88,33 +88,28 @@ def _chromium_command(home):
     return command + ["file://" + home.page]
 
 
-# The terminal runs a reader that writes whatever it is given to a file, byte for byte, the moment
-# it comes (no line editing, no echo).
-_TERMINAL_READER = "stty -icanon -echo min 1; exec cat > {received}"
-
-SPECS = {
-    spec.name: spec for spec in [
-        Spec("mousepad", "Mousepad", ["mousepad"],
+RECIPES = {
+    recipe.name: recipe for recipe in [
+        Recipe("mousepad", "Mousepad", ["mousepad"],
              lambda home: ["mousepad", "--disable-server", home.document]),
-        Spec("gedit", "gedit", ["gedit"], lambda home: ["gedit", "--standalone", home.document]),
-        Spec("featherpad", "FeatherPad", ["featherpad"],
+        Recipe("gedit", "gedit", ["gedit"], lambda home: ["gedit", "--standalone", home.document]),
+        Recipe("featherpad", "FeatherPad", ["featherpad"],
              lambda home: ["featherpad", "--standalone", home.document]),
-        Spec("kwrite", "KWrite", ["kwrite"], lambda home: ["kwrite", home.document]),
-        Spec("writer", "LibreOffice Writer", ["libreoffice-writer", "libreoffice-gtk3"],
+        Recipe("kwrite", "KWrite", ["kwrite"], lambda home: ["kwrite", home.document]),
+        Recipe("writer", "LibreOffice Writer", ["libreoffice-writer", "libreoffice-gtk3"],
              lambda home: ["lowriter", "--norestore", "--nologo", "--nodefault",
                            "-env:UserInstallation=file://" + home.profile, home.odt],
              document="fodt", kind="office", env={"SAL_USE_VCLPLUGIN": "gtk3"}),
-        Spec("firefox", "Firefox ESR", ["firefox-esr"], _firefox_command, document="html",
+        Recipe("firefox", "Firefox ESR", ["firefox-esr"], _firefox_command, document="html",
              assistive=True, kind="browser"),
-        Spec("chromium", "Chromium", ["chromium"], _chromium_command, document="html",
+        Recipe("chromium", "Chromium", ["chromium"], _chromium_command, document="html",
              assistive=True, kind="browser"),
-        Spec("xfce4-terminal", "xfce4-terminal", ["xfce4-terminal"],
-             lambda home: ["xfce4-terminal", "--disable-server", "-x", "sh", "-c",
-                           _TERMINAL_READER.format(received=home.received)],
+        Recipe("xfce4-terminal", "xfce4-terminal", ["xfce4-terminal"],
+             lambda home: ["xfce4-terminal", "--disable-server", "-x",
+                           *desktop.terminal_reader(home.received)],
              kind="terminal"),
-        Spec("xterm", "xterm", ["xterm"],
-             lambda home: ["xterm", "-e", "sh", "-c",
-                           _TERMINAL_READER.format(received=home.received)],
+        Recipe("xterm", "xterm", ["xterm"],
+             lambda home: ["xterm", "-e", *desktop.terminal_reader(home.received)],
              kind="terminal"),
     ]
 }
@@ -214,21 +209,21 @@ class Application:
     """One running application with a fresh home; `pid` is the process of its active window,
     which is the pid a host names (for LibreOffice that is soffice.bin, not the script started)."""
 
-    def __init__(self, session, spec, text="", runs=None):
+    def __init__(self, session, recipe, text="", runs=None):
         self.session = session
-        self.spec = spec
-        self.home = Home(tempfile.mkdtemp(prefix=f"app-{spec.name}-"))
+        self.recipe = recipe
+        self.home = Home(tempfile.mkdtemp(prefix=f"app-{recipe.name}-"))
         os.makedirs(self.home.profile)
         self.env = dict(session.env, HOME=self.home.root,
                         XDG_CONFIG_HOME=os.path.join(self.home.root, ".config"),
                         XDG_DATA_HOME=os.path.join(self.home.root, ".local", "share"),
                         XDG_CACHE_HOME=os.path.join(self.home.root, ".cache"),
                         XDG_STATE_HOME=os.path.join(self.home.root, ".local", "state"),
-                        GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="0", **spec.env)
+                        GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="0", **recipe.env)
         self._write_documents(text, runs)
         self.log = open(os.path.join(self.home.root, "application.log"), "wb")
         self.started = time.monotonic()
-        self.process = session.spawn(spec.command(self.home), env=self.env,
+        self.process = session.spawn(recipe.command(self.home), env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         self.pid = None
@@ -247,7 +242,7 @@ class Application:
             out.write(_PAGE.format(text=html.escape(text)))
         with open(self.home.odt, "w") as out:
             out.write(fodt([runs or [(text, False)]]))
-        if self.spec.name == "firefox":
+        if self.recipe.name == "firefox":
             with open(os.path.join(self.home.profile, "user.js"), "w") as out:
                 for key, value in _FIREFOX_PREFS.items():
                     out.write(f"user_pref({json.dumps(key)}, {json.dumps(value)});\n")
@@ -278,17 +273,14 @@ class Application:
     def _wait_window(self):
         """Waits until the active window belongs to the application's processes."""
         def ours():
-            if self.process.poll() is not None and not _descendants(self.process.pid) - {
-                    self.process.pid}:
-                # Launchers such as lowriter hand over to a process of their own and end; the
-                # window then belongs to a process that this one started.
-                pass
+            # Launchers such as lowriter hand over to a process of their own and end: the window
+            # then belongs to a process that runs with our home.
             pid = self._active_window_pid()
             if pid is not None and (pid in _descendants(self.process.pid)
                                     or self._started_by_us(pid)):
                 return pid
             return None
-        return wait_until(ours, self.spec.start_timeout, f"{self.spec.name}: its window in front")
+        return wait_until(ours, self.recipe.start_timeout, f"{self.recipe.name}: its window in front")
 
     def _started_by_us(self, pid):
         """Whether pid runs with our home (launchers that hand over to a daemonised process)."""
@@ -309,10 +301,10 @@ class Application:
         """Waits until the application shows its focused text on the accessibility bus (an
         application without one, such as xterm, is not waited for) and returns the probe's view
         of it."""
-        if self.spec.name == "xterm":
+        if self.recipe.name == "xterm":
             return None
-        return self.probe("focus-text", self.pid, timeout or self.spec.start_timeout,
-                          timeout=timeout or self.spec.start_timeout)
+        return self.probe("focus-text", self.pid, timeout or self.recipe.start_timeout,
+                          timeout=timeout or self.recipe.start_timeout)
 
     # ---- Keyboard and clipboard --------------------------------------------------------------
 
@@ -349,7 +341,7 @@ class Application:
         try:
             return wait_until(
                 lambda: (lambda text: text if text not in (None, sentinel) else None)(
-                    self.clipboard()), timeout, f"{self.spec.name}: the clipboard after copy")
+                    self.clipboard()), timeout, f"{self.recipe.name}: the clipboard after copy")
         except AppError:
             return None
 
@@ -365,7 +357,7 @@ class Application:
         text = self.copy(("ctrl+a", "ctrl+c"))
         self.keys("ctrl+End", "BackSpace")
         if text is None or not text.rstrip("\n").endswith(MARK):
-            raise AppError(f"{self.spec.name}: the text could not be read, even with a mark")
+            raise AppError(f"{self.recipe.name}: the text could not be read, even with a mark")
         return text.rstrip("\n")[:-len(MARK)]
 
     def set_text(self, text, selection=None):
@@ -373,15 +365,21 @@ class Application:
         what the arrow keys step over; None leaves the caret at the end."""
         self.own_clipboard(text)
         self.keys("ctrl+a", "ctrl+v")
-        # The paste is asynchronous (the application asks xclip for the text): it has landed
-        # once the accessibility bus shows it. Firefox shows a U+FEFF after each character
-        # outside the Basic Multilingual Plane, which is not part of the text.
-        wait_until(lambda: self.probe("focus-text", self.pid, 1)["text"].replace(
-            "\ufeff", "").rstrip("\n") == text.rstrip("\n"), CLIPBOARD_TIMEOUT,
-            f"{self.spec.name}: text set")
+        self.wait_text(text)
         if selection is not None:
             start, end = selection
             self.keys("ctrl+Home", *["Right"] * start, *["shift+Right"] * (end - start))
+
+    def wait_text(self, text, timeout=CLIPBOARD_TIMEOUT):
+        """Waits until the focused text shows `text` on the accessibility bus: a paste is
+        asynchronous (the application asks the clipboard's owner for the text), and it has
+        landed once the bus shows it. Only a wait: read_text would take the clipboard from under
+        a paste still in progress, which then pastes the wrong text. Firefox shows a U+FEFF
+        after each character outside the Basic Multilingual Plane, which is not part of the
+        text."""
+        wait_until(lambda: self.probe("focus-text", self.pid, 1)["text"].replace(
+            "\ufeff", "").rstrip("\n") == text.rstrip("\n"), timeout,
+            f"{self.recipe.name}: the text {text!r}")
 
     def undo(self):
         self.keys("ctrl+z")
@@ -437,4 +435,4 @@ class Application:
 
 
 def start(session, name, text="", runs=None):
-    return Application(session, SPECS[name], text, runs)
+    return Application(session, RECIPES[name], text, runs)

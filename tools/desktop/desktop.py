@@ -486,3 +486,35 @@ class LineProcess:
             self._stderr.close()
         return self.stderr
 
+
+
+SCRIBBET_TIMEOUT = 10.0  # seconds for one run of scribbet
+
+
+def run_scribbet(binary, pid, text=None, env=None, timeout=SCRIBBET_TIMEOUT):
+    """Runs scribbet as a host runs it: `binary PID FILE` with FILE a fresh file holding `text`
+    in UTF-8 (removed afterwards), or `binary PID --fast-paste` when text is None; no standard
+    input. Returns the CompletedProcess (output as bytes) and the seconds from start to exit."""
+    arguments = [binary, str(pid)]
+    path = None
+    if text is None:
+        arguments.append("--fast-paste")
+    else:
+        handle, path = tempfile.mkstemp(prefix="scribbet-text-")
+        with os.fdopen(handle, "wb") as out:
+            out.write(text.encode())
+        arguments.append(path)
+    try:
+        start = time.monotonic()
+        result = subprocess.run(arguments, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=timeout)
+        return result, time.monotonic() - start
+    finally:
+        if path:
+            os.remove(path)
+
+
+def terminal_reader(path):
+    """The command of a program for a terminal that writes every byte it is given to `path` the
+    moment it comes (no line editing, no echo), so that a test sees what the terminal passed on."""
+    return ["sh", "-c", f"stty raw -echo; exec dd bs=1 of={path} 2>/dev/null"]

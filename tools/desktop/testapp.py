@@ -15,10 +15,16 @@ LAYOUT is a JSON object that describes the application's windows and their state
         "wmclass": ["notes", "Notes"],       WM_CLASS instance and class (default: GTK's own)
         "accept_focus": true,                false: the window never takes the focus
         "focus": "entry",                    widget with the keyboard focus (default: entry)
+        "focus_delay": 0.1,                  seconds after each activation of the window before
+                                             that widget takes the focus (none meanwhile)
         "widgets": {"entry": {"text": "hello world", "selection": [6, 11],
-                              "slow_change": 2.5},    seconds that every later change of the
+                              "slow_change": 2.5,     seconds that every later change of the
                                                       entry's text holds the application up
-                    "text": {"text": "line one\\nline two"},
+                              "refuse_delete": true}, every later deletion of the entry's text
+                                                      is stopped (insertions still go in)
+                    "text": {"text": "line one\\nline two",
+                             "role": "terminal"},    the text view's accessible role (default:
+                                                     text), as a terminal emulator's shows
                     "password": {"text": "hunter"},
                     "spin": {"value": 3},
                     "button": {"label": "OK"}}}],
@@ -64,18 +70,22 @@ import warnings
 
 import gi
 
+gi.require_version("Atk", "1.0")
 gi.require_version("Gdk", "3.0")
 gi.require_version("GdkX11", "3.0")
 gi.require_version("Gtk", "3.0")
-from gi.repository import Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
+from gi.repository import Atk, Gdk, GdkX11, Gio, GLib, Gtk  # noqa: E402
 
 WIDGETS = ("entry", "text", "password", "spin", "button")
 # X's eight modifier bits, in order.
 MODIFIER_BITS = ("shift", "lock", "control", "mod1", "mod2", "mod3", "mod4", "mod5")
 LAYOUT_KEYS = {"op", "app_id", "program", "windows", "active"}
-WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "widgets"}
-STATE_KEYS = {"entry": {"text", "selection", "slow_change"}, "text": {"text", "selection"},
+WINDOW_KEYS = {"name", "title", "wmclass", "accept_focus", "focus", "focus_delay", "widgets"}
+STATE_KEYS = {"entry": {"text", "selection", "slow_change", "refuse_delete"}, "text": {"text", "selection", "role"},
               "password": {"text", "selection"}, "spin": {"value"}, "button": {"label"}}
+
+
+TEXT_ROLES = {"text": Atk.Role.TEXT, "terminal": Atk.Role.TERMINAL}
 
 
 class LayoutError(ValueError):
@@ -146,9 +156,12 @@ class Window:
         # Whatever can complete a wait for readiness.
         self.window.connect("map-event", lambda *_: app.check_ready())
         self.window.connect("notify::is-active", lambda *_: app.check_ready())
+        self.window.connect("notify::is-active", self.on_active)
+        self.focus_delay = None
         for widget in self.widgets.values():
             widget.connect("focus-in-event", lambda *_: app.check_ready())
         self.slow_change = None  # the entry's handler that holds the application up
+        self.refuse_delete = None  # the entry's handler that stops deletions
 
     def apply(self, layout):
         self.window.set_title(layout.get("title", self.name))
@@ -160,9 +173,17 @@ class Window:
         focus = layout.get("focus", "entry")
         if focus not in WIDGETS:
             raise LayoutError(f"unknown focus widget {focus!r}")
-        if self.slow_change is not None:
-            self.widgets["entry"].disconnect(self.slow_change)
-            self.slow_change = None
+        role = widgets.get("text", {}).get("role", "text")
+        if role not in TEXT_ROLES:
+            raise LayoutError(f"unknown text role {role!r}")
+        focus_delay = layout.get("focus_delay")
+        if focus_delay is not None and (not isinstance(focus_delay, (int, float))
+                                        or focus_delay < 0):
+            raise LayoutError(f"focus_delay {focus_delay!r} is not a number of seconds")
+        for handler in (self.slow_change, self.refuse_delete):
+            if handler is not None:
+                self.widgets["entry"].disconnect(handler)
+        self.slow_change = self.refuse_delete = None
         for name in ("entry", "password"):
             state = widgets.get(name, {})
             entry = self.widgets[name]
@@ -176,6 +197,11 @@ class Window:
             # nobody: a write through the accessibility bus is answered only afterwards.
             self.slow_change = self.widgets["entry"].connect(
                 "changed", lambda *_: time.sleep(float(delay)))
+        if widgets.get("entry", {}).get("refuse_delete"):
+            # A field that takes insertions and keeps everything it holds: a deletion through the
+            # accessibility bus is answered as done and changes nothing.
+            self.refuse_delete = self.widgets["entry"].connect(
+                "delete-text", lambda entry, *_: entry.stop_emission_by_name("delete-text"))
         state = widgets.get("text", {})
         text = state.get("text", "")
         start, end = checked_range(state.get("selection"), len(text))
@@ -184,9 +210,23 @@ class Window:
         buffer.select_range(buffer.get_iter_at_offset(end), buffer.get_iter_at_offset(start))
         self.widgets["spin"].set_value(widgets.get("spin", {}).get("value", 0))
         self.widgets["button"].set_label(widgets.get("button", {}).get("label", "OK"))
+        self.widgets["text"].get_accessible().set_role(TEXT_ROLES[role])
         self.window.set_focus(self.widgets[focus])
         self.focus = self.widgets[focus]
+        self.focus_delay = focus_delay
         self.window.show_all()
+
+    def on_active(self, *_):
+        if self.focus_delay is not None and self.window.is_active():
+            # As an application that sets up its window anew on each activation: no widget has
+            # the focus until the delay is over.
+            self.window.set_focus(None)
+            GLib.timeout_add(int(self.focus_delay * 1000), self.refocus)
+
+    def refocus(self):
+        if self.window.is_active():
+            self.window.set_focus(self.focus)
+        return False
 
     def xid(self):
         gdk_window = self.window.get_window()

@@ -116,8 +116,13 @@ std::string attributeName(CFStringRef attribute, const char* function) {
 } // namespace xdesk
 
 namespace xdesk {
-// Defined by the event tap over the kernel's input devices (device_tap.h), and so present in a
-// process that can make event taps and in no other.
+// The trust test of a process that taps keys on a Wayland session (device_tap.h). It is defined in
+// device_tap.cpp, which the linker takes out of the xdesk library only into a process that makes
+// event taps (CGEventTapCreate reaches the device tap): a weak reference does not pull a library
+// member in on its own. So in gripwell it is there, and in scribbet and vantor, which make no
+// taps and whose trust is the accessibility bus, it is null. The desktop tests hold both sides:
+// gripwell on a Wayland session with stand-in keyboards and no bus starts (gripwell_devices_test),
+// scribbet on a Wayland session with no keyboard it may read inserts (wayland_test).
 [[gnu::weak]] bool inputDevicesTrusted();
 } // namespace xdesk
 

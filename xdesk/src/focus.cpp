@@ -7,6 +7,7 @@
 #include "x11.h"
 
 #include <chrono>
+#include <thread>
 
 namespace xdesk {
 
@@ -174,8 +175,13 @@ AXError waylandFocus(Accessible* focused) {
 
 // The focused accessible of the desktop: in the application of the window that the window
 // manager says is active (in a Wayland session, the application whose frame the accessibility bus
-// shows ACTIVE), or without a window manager that says so in every application.
-AXError systemWideFocus(Accessible* focused) {
+// shows ACTIVE), or without a window manager that says so in every application. `onBus` (when
+// given) tells whether there was anything on the bus to search: false when the window manager's
+// active window belongs to a process with no application there.
+AXError systemWideFocus(Accessible* focused, bool* onBus = nullptr) {
+    if (onBus != nullptr) {
+        *onBus = true;
+    }
     if (sessionType() == SessionType::wayland) {
         return waylandFocus(focused);
     }
@@ -187,8 +193,19 @@ AXError systemWideFocus(Accessible* focused) {
     if (const AXError failed = applications(active.pid, &candidates); failed != kAXErrorSuccess) {
         return failed;
     }
+    if (onBus != nullptr) {
+        *onBus = !candidates.empty();
+    }
     return focusIn(candidates, focused);
 }
+
+// How long a search for the focus that fails is tried again before a keystroke is posted, and
+// the pause between two tries. Right after an activation the window manager may name the new
+// window before its application has marked the frame ACTIVE and given a widget the focus on the
+// bus, and an accessible can go away while the tree is read: a passing miss would post Control+V
+// into a terminal. An application with nothing on the bus (xterm) is not waited for.
+constexpr std::chrono::milliseconds terminalSearchTime{200};
+constexpr std::chrono::milliseconds terminalSearchPause{10};
 
 } // namespace
 
@@ -202,9 +219,17 @@ AXError copySystemWideFocus(CFTypeRef* value) {
 }
 
 bool focusIsTerminal() {
-    Accessible focused;
-    if (!accessibilityReady() || systemWideFocus(&focused) != kAXErrorSuccess) {
+    if (!accessibilityReady()) {
         return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + terminalSearchTime;
+    Accessible focused;
+    bool onBus = true;
+    while (systemWideFocus(&focused, &onBus) != kAXErrorSuccess) {
+        if (!onBus || std::chrono::steady_clock::now() + terminalSearchPause > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(terminalSearchPause);
     }
     uint32_t role = ATSPI_ROLE_INVALID;
     return getRole(focused, &role) == kAXErrorSuccess && role == ATSPI_ROLE_TERMINAL;

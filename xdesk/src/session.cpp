@@ -55,7 +55,7 @@ std::optional<std::string> sessionBusAccessibilityAddress() {
     return std::string(address);
 }
 
-// The first place that names a bus which answers, in the order libatspi looks.
+// The first place that names a bus which answers, in the order AT-SPI's own clients look.
 std::optional<std::string> answeringAccessibilityBus() {
     std::vector<std::string> tried;
     const auto answers = [&tried](const std::string& address) {
@@ -89,11 +89,17 @@ std::optional<std::string> answeringAccessibilityBus() {
     return std::nullopt;
 }
 
+// The address of the accessibility bus that answered the probe; nothing before it, or when none
+// answered.
+std::optional<std::string>& answeringAddress() {
+    static std::optional<std::string> address;
+    return address;
+}
+
 bool probe() {
     silenceLibraryLogging();
-    const std::optional<std::string> address = answeringAccessibilityBus();
-    // libatspi looks here first: it then connects to exactly the bus that answered.
-    return address && setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1) == 0;
+    answeringAddress() = answeringAccessibilityBus();
+    return answeringAddress().has_value();
 }
 
 bus::ConnectionPtr& busConnection() {
@@ -105,11 +111,7 @@ bool initialise() {
     if (!accessibilityBusAnswers()) {
         return false;
     }
-    const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); // set by the probe
-    if (address == nullptr) {
-        return false;
-    }
-    busConnection() = bus::connectAndGreet(address, probeTimeoutMillis);
+    busConnection() = bus::connectAndGreet(*answeringAddress(), probeTimeoutMillis);
     return busConnection() != nullptr;
 }
 

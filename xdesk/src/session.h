@@ -16,15 +16,17 @@ namespace xdesk {
 // How long one call to another application through the bus may take before it counts as failed.
 inline constexpr int callTimeoutMillis = 2000;
 
-// Routes every GLib log message (libatspi's warnings and criticals among them) to nowhere: the
-// tools never write a byte to standard error. Idempotent; called before anything reaches GLib.
+// Routes every GLib log message (of GLib and GObject, which the role names of libatspi's table go
+// through) to nowhere: the tools never write a byte to standard error. Idempotent; called before
+// anything reaches GLib.
 void silenceLibraryLogging();
 
-// Whether the accessibility bus answers. The first call looks for the bus where libatspi would
-// (AT_SPI_BUS_ADDRESS, the root window's AT_SPI_BUS property in an X11 session, then org.a11y.Bus
-// on the session bus, without starting it), checks with a bounded call that it answers, and points
-// libatspi at it. Later calls give the same answer. Holds no connection afterwards: a tool that
-// only tests trust (gripwell, for days) is then not on the bus at all.
+// Whether the accessibility bus answers. The first call looks for the bus where AT-SPI's clients
+// look (AT_SPI_BUS_ADDRESS, the root window's AT_SPI_BUS property in an X11 session, then
+// org.a11y.Bus on the session bus, without starting it) and checks with a bounded call that it
+// answers; the calls to applications then go to exactly that bus. Later calls give the same
+// answer. Holds no connection afterwards: a tool that only tests trust (gripwell, for days) is
+// then not on the bus at all.
 bool accessibilityBusAnswers();
 
 // Whether the process is connected to the accessibility bus: the bus answers and the connection

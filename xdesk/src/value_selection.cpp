@@ -165,8 +165,8 @@ bool reads(const Accessible& accessible, std::u16string_view expected) {
     return applicationText(accessible, &now) == kAXErrorSuccess && now.text == expected;
 }
 
-// Takes back text that the application inserted at `position` (as it counts) where the text
-// should have read `before`: deletes the extra units if that is all that changed.
+// Takes back text that the application inserted where the text should have read `before`:
+// deletes the extra units if that is all that changed. Whether it worked, the caller reads.
 void takeBackInsertion(const Accessible& accessible, std::u16string_view before) {
     ApplicationText now;
     if (applicationText(accessible, &now) != kAXErrorSuccess || now.text.size() <= before.size()) {
@@ -182,6 +182,27 @@ void takeBackInsertion(const Accessible& accessible, std::u16string_view before)
     bool done = false;
     static_cast<void>(
         deleteText(accessible, static_cast<int32_t>(start), static_cast<int32_t>(end), &done));
+}
+
+// The answer after a step of the edit failed (`failed`, or the application refused it) and what
+// it changed was taken back where it could be, from what the text reads as now. The text as the
+// user left it: the failure stands, nothing was written. The text wanted: the step landed after
+// all (a slow application), so the write is done. Anything else, such as the new text beside the
+// old when both the deletion and the taking back failed, or no answer at all: the field may hold
+// the new text, so kAXErrorCannotComplete, on which a host must not write the text again.
+AXError afterFailedStep(const Accessible& accessible, std::u16string_view old,
+                        std::u16string_view wanted, AXError failed) {
+    ApplicationText now;
+    if (applicationText(accessible, &now) != kAXErrorSuccess) {
+        return kAXErrorCannotComplete;
+    }
+    if (now.text == wanted) {
+        return kAXErrorSuccess;
+    }
+    if (now.text == old) {
+        return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
+    }
+    return kAXErrorCannotComplete;
 }
 
 // Makes `old` (as read) into `wanted` by inserting the new span after the old one and then
@@ -209,15 +230,15 @@ AXError editSpan(const Accessible& accessible, const ApplicationText& old,
         const AXError failed = insertText(accessible, static_cast<int32_t>(to), utf8,
                                           insertionLength(accessible, inserted, utf8), &done);
         if (!reads(accessible, both)) {
-            const bool unchanged = reads(accessible, old.text);
-            if (failed == kAXErrorSuccess && !done && unchanged) {
-                // Refused outright and nothing changed: the range edit is not available here.
-                return writeWhole(accessible, wanted);
+            if (reads(accessible, old.text)) {
+                if (failed == kAXErrorSuccess && !done) {
+                    // Refused outright and nothing changed: the range edit is not available here.
+                    return writeWhole(accessible, wanted);
+                }
+                return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
             }
-            if (!unchanged) {
-                takeBackInsertion(accessible, old.text);
-            }
-            return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
+            takeBackInsertion(accessible, old.text);
+            return afterFailedStep(accessible, old.text, wanted, failed);
         }
     }
     if (oldEnd > span.prefix) {
@@ -226,11 +247,13 @@ AXError editSpan(const Accessible& accessible, const ApplicationText& old,
             deleteText(accessible, static_cast<int32_t>(from), static_cast<int32_t>(to), &done);
         if (!reads(accessible, wanted)) {
             // The old span is still there (or the application did something else): the
-            // insertion is taken back, so the text is as the user left it.
+            // insertion is taken back, so the text is as the user left it. A second way of taking
+            // it back, the whole old text written at once, is not tried: it would lose the
+            // formatting of the text around and the application's undo step.
             if (!inserted.empty()) {
                 takeBackInsertion(accessible, old.text);
             }
-            return failed != kAXErrorSuccess ? failed : kAXErrorFailure;
+            return afterFailedStep(accessible, old.text, wanted, failed);
         }
     }
     return kAXErrorSuccess;

@@ -21,10 +21,13 @@ AXError readSelectedRange(ElementObject& element, CFTypeRef* value);
 
 // Makes the text the string given, by editing only the span that differs: the new part is
 // inserted after the old one, then the old one deleted, and each step is read back. An edit that
-// did not happen, or happened otherwise, is taken back where it can be and answers
-// kAXErrorFailure, so the user's text is never lost. A password text, and an application that
-// refuses the insertion outright, get the whole text written at once; a password text then keeps
-// the text in the element (readSelectedRange). A string that holds U+0000 is refused.
+// did not happen, or happened otherwise, is taken back where it can be, so the user's text is
+// never lost; the answer then follows what the text reads as: as before, the step's error (or
+// kAXErrorFailure); as wanted (a late step), success; anything else (the new text beside the old
+// when the taking back failed too) kAXErrorCannotComplete, since the new text may be there. A
+// password text, and an application that refuses the insertion outright, get the whole text
+// written at once; a password text then keeps the text in the element (readSelectedRange). A
+// string that holds U+0000 is refused.
 AXError writeValue(ElementObject& element, CFTypeRef value);
 
 // Selects a CFRange AXValue in UTF-16 units, or puts the caret for an empty one and makes sure no
