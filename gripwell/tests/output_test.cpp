@@ -27,21 +27,6 @@ Output outputTo(const Pipe& pipe) {
     return out;
 }
 
-// Once a line waits, later lines go behind it even when the pipe has room again.
-TEST(Output, LinesNeverOvertakeTheOnesThatWait) {
-    Pipe pipe;
-    Output out = outputTo(pipe);
-    const std::size_t filler = pipe.fill();
-    EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::kept);
-    EXPECT_EQ(pipe.drain().size(), filler);
-    EXPECT_EQ(writeOrKeep(out, "combo_space\n"), LineOutcome::kept);
-    EXPECT_EQ(writeOrKeep(out, "up\n"), LineOutcome::kept);
-    EXPECT_EQ(pipe.drain(), "");
-    EXPECT_EQ(writeKept(out), FlushOutcome::done);
-    EXPECT_EQ(pipe.drain(), "down\ncombo_space\nup\n");
-    EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::written) << "nothing waits any more";
-}
-
 // Exactly maxBacklogBytes may wait; the line that would pass it is refused and nothing else
 // changes.
 TEST(Output, BacklogHoldsUpToTheBoundAndNotOneByteMore) {

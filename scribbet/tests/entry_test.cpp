@@ -18,24 +18,6 @@ namespace {
 
 using std::nullopt;
 
-struct PidCase {
-    Arguments arguments;
-    std::optional<pid_t> expected;
-};
-
-// The grammar, its 32-bit range and its floor are the pid fuzz target's to check against strtoll,
-// with lists of two words; these are the argument lists it cannot make.
-TEST(ParseTargetPid, Table) {
-    const PidCase cases[] = {
-        {{}, nullopt},
-        {{"scribbet", "42", "f", "extra", "words"}, 42},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(parseTargetPid(c.arguments), c.expected)
-            << (c.arguments.size() > 1 ? c.arguments[1] : std::string("(short list)"));
-    }
-}
-
 class TextFile : public ::testing::Test {
 protected:
     std::string write(const std::string& bytes) {
