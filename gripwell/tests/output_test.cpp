@@ -5,15 +5,12 @@
 
 #include "base/tests/pipe.h"
 
-#include <macsim/child.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <termios.h>
 #include <unistd.h>
 
 namespace gripwell {
@@ -74,8 +71,7 @@ TEST(Output, FlushesWholeLinesInOrderOverManyRounds) {
     EXPECT_EQ(keptBytes(out), 0u);
 }
 
-// A terminal device, the other end as the host of a terminal would hold it, in raw mode so that
-// what is written arrives unchanged.
+// A terminal device, the other end as the host of a terminal would hold it.
 struct Terminal {
     int host = -1, device = -1;
     Terminal() {
@@ -85,10 +81,6 @@ struct Terminal {
         EXPECT_EQ(::unlockpt(host), 0);
         device = ::open(::ptsname(host), O_RDWR | O_NOCTTY);
         EXPECT_GE(device, 0);
-        termios mode = {};
-        ::tcgetattr(device, &mode);
-        ::cfmakeraw(&mode);
-        ::tcsetattr(device, TCSANOW, &mode);
     }
     ~Terminal() {
         ::close(device);
@@ -135,34 +127,6 @@ TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
     }
     ::close(file);
     ::close(null);
-}
-
-// A terminal whose output is stopped (^S) takes nothing, for as long as the user likes: the line
-// waits instead of the caller, and goes out once output resumes. Run in a child, so that a write
-// that waits shows as a process ended by the alarm rather than as a test that never ends.
-TEST(Output, StoppedTerminalDoesNotHoldTheCallerUp) {
-    Terminal terminal;
-    ASSERT_EQ(::tcflow(terminal.device, TCOOFF), 0);
-    macsim::ChildOptions options;
-    options.timeoutSeconds = 5;
-    const macsim::ChildResult child = macsim::runChild(
-        [&terminal] {
-            Output out;
-            out.fd = terminal.device;
-            out.guard = prepareOutput(out.fd);
-            if (writeOrKeep(out, "down\n") != LineOutcome::kept) {
-                return 1;
-            }
-            ::tcflow(out.fd, TCOON);
-            return writeKept(out) == FlushOutcome::done ? 0 : 2;
-        },
-        options);
-    EXPECT_EQ(child.signal, 0) << "the write waited for the stopped terminal";
-    EXPECT_EQ(child.exitCode, 0);
-    ::fcntl(terminal.host, F_SETFL, O_NONBLOCK);
-    char received[16] = {};
-    EXPECT_EQ(::read(terminal.host, received, sizeof received), 5);
-    EXPECT_STREQ(received, "down\n");
 }
 
 } // namespace
