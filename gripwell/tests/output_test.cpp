@@ -3,80 +3,32 @@
 // and which open file descriptions are made non-blocking.
 #include "gripwell/output.h"
 
-#include <macsim/child.h>
+#include "base/tests/pipe.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <termios.h>
 #include <unistd.h>
 
 namespace gripwell {
 namespace {
 
-// Both ends of a pipe, non-blocking as prepareOutput leaves a host's pipe, closed at the end.
-struct Pipe {
-    std::array<int, 2> ends{-1, -1};
-    Pipe() {
-        EXPECT_EQ(::pipe(ends.data()), 0);
-        for (int end : ends) {
-            ::fcntl(end, F_SETFL, O_NONBLOCK);
-        }
-    }
-    ~Pipe() {
-        for (int end : ends) {
-            if (end >= 0) {
-                ::close(end);
-            }
-        }
-    }
-    Output output() const {
-        Output out;
-        out.fd = ends[1];
-        return out;
-    }
-    std::size_t fill() const {
-        static const std::string chunk(65536, 'x');
-        std::size_t filled = 0;
-        for (ssize_t n; (n = ::write(ends[1], chunk.data(), chunk.size())) > 0;) {
-            filled += static_cast<std::size_t>(n);
-        }
-        return filled;
-    }
-    std::string drain() const {
-        std::string out;
-        char chunk[65536];
-        for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
-            out.append(chunk, static_cast<std::size_t>(n));
-        }
-        return out;
-    }
-};
+using testpipe::Pipe;
 
-// Once a line waits, later lines go behind it even when the pipe has room again.
-TEST(Output, LinesNeverOvertakeTheOnesThatWait) {
-    Pipe pipe;
-    Output out = pipe.output();
-    const std::size_t filler = pipe.fill();
-    EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::kept);
-    EXPECT_EQ(pipe.drain().size(), filler);
-    EXPECT_EQ(writeOrKeep(out, "combo_space\n"), LineOutcome::kept);
-    EXPECT_EQ(writeOrKeep(out, "up\n"), LineOutcome::kept);
-    EXPECT_EQ(pipe.drain(), "");
-    EXPECT_EQ(writeKept(out), FlushOutcome::done);
-    EXPECT_EQ(pipe.drain(), "down\ncombo_space\nup\n");
-    EXPECT_EQ(writeOrKeep(out, "down\n"), LineOutcome::written) << "nothing waits any more";
+Output outputTo(const Pipe& pipe) {
+    Output out;
+    out.fd = pipe.write();
+    return out;
 }
 
 // Exactly maxBacklogBytes may wait; the line that would pass it is refused and nothing else
 // changes.
 TEST(Output, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
     Pipe pipe;
-    Output out = pipe.output();
+    Output out = outputTo(pipe);
     pipe.fill();
     // 12-byte lines, then two "down" and two "up" (16 bytes) land exactly on the bound.
     static_assert((maxBacklogBytes - 16) % 12 == 0);
@@ -95,7 +47,7 @@ TEST(Output, BacklogHoldsUpToTheBoundAndNotOneByteMore) {
 // out once, in order.
 TEST(Output, FlushesWholeLinesInOrderOverManyRounds) {
     Pipe pipe;
-    Output out = pipe.output();
+    Output out = outputTo(pipe);
     pipe.fill();
     std::string expected;
     for (int i = 0; i < 40000; ++i) { // about 250 KiB: four pipes full
@@ -119,8 +71,7 @@ TEST(Output, FlushesWholeLinesInOrderOverManyRounds) {
     EXPECT_EQ(keptBytes(out), 0u);
 }
 
-// A terminal device, the other end as the host of a terminal would hold it, in raw mode so that
-// what is written arrives unchanged.
+// A terminal device, the other end as the host of a terminal would hold it.
 struct Terminal {
     int host = -1, device = -1;
     Terminal() {
@@ -130,10 +81,6 @@ struct Terminal {
         EXPECT_EQ(::unlockpt(host), 0);
         device = ::open(::ptsname(host), O_RDWR | O_NOCTTY);
         EXPECT_GE(device, 0);
-        termios mode = {};
-        ::tcgetattr(device, &mode);
-        ::cfmakeraw(&mode);
-        ::tcsetattr(device, TCSANOW, &mode);
     }
     ~Terminal() {
         ::close(device);
@@ -148,8 +95,7 @@ bool nonBlocking(int fd) {
 // `given` is the description a host hands over; standard output is a copy of it, which shares
 // it, as a child's descriptors share its parent's.
 TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
-    std::array<int, 2> pipeEnds{};
-    ASSERT_EQ(::pipe(pipeEnds.data()), 0);
+    const Pipe pipe;
     char fileName[] = "/tmp/gripwell-output-XXXXXX";
     const int file = ::mkstemp(fileName);
     ::unlink(fileName);
@@ -162,7 +108,7 @@ TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
         bool givenNonBlocking, ownNonBlocking;
     };
     const Row rows[] = {
-        {"pipe", pipeEnds[1], OutputGuard::none, true, true},
+        {"pipe", pipe.write(), OutputGuard::none, true, true},
         {"regular file", file, OutputGuard::none, false, false},
         {"terminal", terminal.device, OutputGuard::none, false, true},
         {"other device", null, OutputGuard::pollFirst, false, false},
@@ -179,37 +125,8 @@ TEST(Output, OnlyDescriptionsNobodyElseUsesBecomeNonBlocking) {
         EXPECT_EQ(writeOrKeep(out, "ready\n"), LineOutcome::written);
         ::close(standardOutput);
     }
-    for (int fd : {pipeEnds[0], pipeEnds[1], file, null}) {
-        ::close(fd);
-    }
-}
-
-// A terminal whose output is stopped (^S) takes nothing, for as long as the user likes: the line
-// waits instead of the caller, and goes out once output resumes. Run in a child, so that a write
-// that waits shows as a process ended by the alarm rather than as a test that never ends.
-TEST(Output, StoppedTerminalDoesNotHoldTheCallerUp) {
-    Terminal terminal;
-    ASSERT_EQ(::tcflow(terminal.device, TCOOFF), 0);
-    macsim::ChildOptions options;
-    options.timeoutSeconds = 5;
-    const macsim::ChildResult child = macsim::runChild(
-        [&terminal] {
-            Output out;
-            out.fd = terminal.device;
-            out.guard = prepareOutput(out.fd);
-            if (writeOrKeep(out, "down\n") != LineOutcome::kept) {
-                return 1;
-            }
-            ::tcflow(out.fd, TCOON);
-            return writeKept(out) == FlushOutcome::done ? 0 : 2;
-        },
-        options);
-    EXPECT_EQ(child.signal, 0) << "the write waited for the stopped terminal";
-    EXPECT_EQ(child.exitCode, 0);
-    ::fcntl(terminal.host, F_SETFL, O_NONBLOCK);
-    char received[16] = {};
-    EXPECT_EQ(::read(terminal.host, received, sizeof received), 5);
-    EXPECT_STREQ(received, "down\n");
+    ::close(file);
+    ::close(null);
 }
 
 } // namespace

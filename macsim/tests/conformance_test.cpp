@@ -1,5 +1,5 @@
 // Checks the simulated platform against the behaviour of the real one that the tools rely on:
-// the Create/Copy/Get ownership rules, string lengths in UTF-16 units, and crashes.
+// the Create/Copy/Get ownership rules, constant strings, and crashes.
 #include <ApplicationServices/ApplicationServices.h>
 #include <macsim/control.h>
 
@@ -59,20 +59,6 @@ TEST_F(Ownership, ConstantStringsAreOnePerPlaceWritten) {
     EXPECT_NE(CFSTR("AXValue"), CFSTR("AXValue"));
     EXPECT_EQ(contents(valueAttribute()), contents(kAXValueAttribute));
     EXPECT_EQ(contents(kAXValueAttribute), u"AXValue");
-}
-
-TEST_F(Ownership, StringsCountUtf16Units) {
-    const UInt8 bytes[] = {0xF0, 0x9F, 0x98, 0x80, 'a'}; // U+1F600 then 'a'
-    CFStringRef string =
-        CFStringCreateWithBytes(kCFAllocatorDefault, bytes, 5, kCFStringEncodingUTF8, false);
-    ASSERT_NE(string, nullptr);
-    EXPECT_EQ(CFStringGetLength(string), 3);
-    CFRelease(string);
-    const UInt8 invalid[] = {0xC0, 0x80};
-    EXPECT_EQ(
-        CFStringCreateWithBytes(kCFAllocatorDefault, invalid, 2, kCFStringEncodingUTF8, false),
-        nullptr);
-    EXPECT_EQ(CFStringGetMaximumSizeForEncoding(10, kCFStringEncodingUTF8), 30);
 }
 
 using StrictnessDeathTest = Ownership;

@@ -127,20 +127,6 @@ TEST_F(SimRunLoop, OneShotCallbacksFireBetweenEvents) {
     CFRelease(descriptor);
 }
 
-// Invalidation takes the descriptor's source out of the run loop, which frees it and its
-// reference on the descriptor, and leaves the descriptor open unless asked to close it.
-TEST_F(SimRunLoop, InvalidationLetsGoOfTheSource) {
-    CFFileDescriptorRef descriptor = watch(pipe[1], nullptr, 0);
-    EXPECT_EQ(macsim::liveObjects(), 2u)
-        << "the run loop holds the source, the source the descriptor";
-    CFFileDescriptorInvalidate(descriptor);
-    EXPECT_FALSE(CFFileDescriptorIsValid(descriptor));
-    EXPECT_EQ(macsim::liveObjects(), 1u) << "only the caller's reference is left";
-    EXPECT_EQ(::fcntl(pipe[1], F_GETFD), 0) << "closed without closeOnInvalidate";
-    CFRelease(descriptor);
-    EXPECT_EQ(macsim::liveObjects(), 0u);
-}
-
 // The run loop holds a source while it serves it: a callout may invalidate its own descriptor, of
 // which the run loop held the last reference, and still use it. A descriptor closed under the run
 // loop never fires again and does not keep the run waiting.

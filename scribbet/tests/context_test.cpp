@@ -115,25 +115,6 @@ void expectFailure(const InsertionResolution& result, const std::string& status,
     EXPECT_EQ(failure->subrole, subrole);
 }
 
-TEST_F(ContextResolution, FailureOfTheHighestCandidateWins) {
-    textInput("inner", "AXTextField", "a").attributes.erase("AXSelectedTextRange");
-    group("between");
-    macsim::Element& outer = textInput("outer", "AXTextArea", "b");
-    outer.attributes["AXSubrole"] = Read::of(macsim::text("AXOuter"));
-    outer.settable["AXValue"] = {kAXErrorSuccess, false};
-    group("window");
-    parentOf("inner", "between");
-    parentOf("between", "outer");
-    parentOf("outer", "window");
-
-    const InsertionResolution result = resolveFrom("inner");
-
-    expectFailure(result, "value_not_settable", u"AXTextArea", u"AXOuter");
-    EXPECT_EQ(macsim::callStrings(), focusedReads("inner") + failing("inner", 2) +
-                                         nonCandidate("between") + failing("outer", 1) +
-                                         nonCandidate("window"));
-}
-
 // Both are candidates by their string values alone; the failure of the first is dropped, and the
 // context's role and subrole are the parent's own.
 TEST_F(ContextResolution, CandidatesByStringValueAndAContextWithoutRole) {
@@ -203,35 +184,41 @@ TEST_F(ContextResolution, NoFocusedTextInputCarriesTheRoleReadBeforeTheWalk) {
     expectFailure(resolveFrom("cell"), "no_focused_text_input", u"AXGroup", u"AXCell");
 }
 
-// Each of the six checks failing, alone on a focused text field without a parent: the calls stop
-// at the failing check, and the parent is read.
-TEST_F(ContextResolution, EachCheckStopsTheCallsWhereItFails) {
+// Six candidates up a chain of parents, each failing another of the six checks (the scenarios
+// show each failure's answer): each one's calls stop at the check that fails, and its parent is
+// read; the failure of the highest is the answer, with its role and subrole, though its check
+// comes first.
+TEST_F(ContextResolution, EachCheckStopsTheCallsWhereItFailsAndTheHighestFailureWins) {
     const struct {
-        const char* status;
         const char* attribute;    // the attribute spoilt
         std::optional<Read> read; // its read; none: its settable test fails
         std::size_t checkCalls;   // check calls made before the failure shows
-    } cases[] = {
-        {"value_unavailable", "AXValue", Read::none(), 0},
-        {"value_not_string", "AXValue", Read::of(macsim::AttributedText{u"styled"}), 0},
-        {"value_not_settable", "AXValue", std::nullopt, 1},
-        {"selection_unavailable", "AXSelectedTextRange", Read::none(), 2},
-        {"selection_not_range", "AXSelectedTextRange", Read::of(macsim::PointValue{1, 2}), 2},
-        {"selection_not_settable", "AXSelectedTextRange", std::nullopt, 3},
+    } checks[] = {
+        {"AXSelectedTextRange", std::nullopt, 3},                       // selection_not_settable
+        {"AXSelectedTextRange", Read::of(macsim::PointValue{1, 2}), 2}, // selection_not_range
+        {"AXSelectedTextRange", Read::none(), 2},                       // selection_unavailable
+        {"AXValue", std::nullopt, 1},                                   // value_not_settable
+        {"AXValue", Read::of(macsim::AttributedText{u"styled"}), 0},    // value_not_string
+        {"AXValue", Read::none(), 0},                                   // value_unavailable
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.status);
-        macsim::reset();
-        macsim::Element& field = textInput("field", "AXTextField", "value");
-        field.attributes["AXSubrole"] = Read::of(macsim::text("AXSearchField"));
-        if (c.read) {
-            field.attributes[c.attribute] = *c.read;
+    Calls expected = focusedReads("f0");
+    for (std::size_t i = 0; i < std::size(checks); ++i) {
+        const std::string name = "f" + std::to_string(i);
+        const bool highest = i + 1 == std::size(checks);
+        macsim::Element& field = textInput(name, highest ? "AXTextArea" : "AXTextField", "value");
+        field.attributes["AXSubrole"] = Read::of(macsim::text(highest ? "AXOuter" : "AXInner"));
+        if (checks[i].read) {
+            field.attributes[checks[i].attribute] = *checks[i].read;
         } else {
-            field.settable[c.attribute] = {kAXErrorSuccess, false};
+            field.settable[checks[i].attribute] = {kAXErrorSuccess, false};
         }
-        expectFailure(resolveFrom("field"), c.status, u"AXTextField", u"AXSearchField");
-        EXPECT_EQ(macsim::callStrings(), focusedReads("field") + failing("field", c.checkCalls));
+        if (!highest) {
+            parentOf(name, "f" + std::to_string(i + 1));
+        }
+        expected = expected + failing(name, checks[i].checkCalls);
     }
+    expectFailure(resolveFrom("f0"), "value_unavailable", u"AXTextArea", u"AXOuter");
+    EXPECT_EQ(macsim::callStrings(), expected);
 }
 
 } // namespace

@@ -46,10 +46,13 @@ protected:
     }
 };
 
+// The events come from a source of the hardware's state, whose flags they do not keep. Their times
+// and order are the scenarios' to check.
 TEST_F(FastPaste, BothEventsCarryExactlyCommandWhateverTheSourceLendsThem) {
     macsim::setFrontmostTimeline({{0, targetPid}});
     macsim::setEventSourceFlags(kCGEventFlagMaskShift | kCGEventFlagMaskNonCoalesced | 0x8);
     static_cast<void>(run());
+    EXPECT_EQ(countCalls("CGEventSourceCreate HIDSystemState"), 1u);
     ASSERT_EQ(macsim::postedEvents().size(), 2u);
     for (const macsim::PostedEvent& event : macsim::postedEvents()) {
         EXPECT_EQ(event.flags, kCGEventFlagMaskCommand);

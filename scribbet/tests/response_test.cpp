@@ -1,27 +1,11 @@
-// The result line: exact bytes, escaping, member order and presence. That any text reads back
-// the same through a JSON parser is for the result-line fuzz target to find.
+// The result line's escapes, byte for byte. Member names, order and presence, and that any text
+// reads back the same through a JSON parser, are for the result-line fuzz target to find.
 #include "scribbet/response.h"
 
 #include <gtest/gtest.h>
 
 namespace scribbet {
 namespace {
-
-TEST(ResultLine, EveryFieldInTableOrderAndAnAbsentOneLeftOut) {
-    HelperResponse all("s");
-    all.role = "r";
-    all.subrole = "sr";
-    all.targetPid = 2147483647;
-    all.focusedPid = 0;
-    all.selectionUpdated = true;
-    all.error = "e";
-    all.frontmostPidBefore = -2147483647 - 1;
-    all.frontmostConfirmed = false;
-    EXPECT_EQ(
-        encode(all),
-        R"({"status":"s","role":"r","subrole":"sr","targetPid":2147483647,"focusedPid":0,"selectionUpdated":true,"error":"e","frontmostPidBefore":-2147483648,"frontmostConfirmed":false})");
-    EXPECT_EQ(encode(HelperResponse("unexpected_error")), R"({"status":"unexpected_error"})");
-}
 
 TEST(ResultLine, EscapesEveryCharacterClass) {
     struct Case {

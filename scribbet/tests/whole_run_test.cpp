@@ -89,32 +89,6 @@ const WholeRun wholeRuns[] = {
          "AXUIElementCopyAttributeValue chat AXRole",
          "AXUIElementCopyAttributeValue chat AXSubrole",
      }},
-    // The target is in front at the first sample: no wait at all.
-    {"FastPastesToTheTargetInFront",
-     "--fast-paste",
-     [] {
-         macsim::setFrontmostTimeline({{0, targetPid}});
-     },
-     {
-         "AXIsProcessTrusted",
-         "AXUIElementCreateApplication app:412",
-         "AXUIElementSetAttributeValue app:412 AXFrontmost",
-         "frontmostApplication workspace",
-         "CGEventSourceCreate HIDSystemState",
-         "CGEventCreateKeyboardEvent source 9 down",
-         "CGEventCreateKeyboardEvent source 9 up",
-         "CGEventPost HID 9 down",
-         "sleepForTimeInterval 12000000ns",
-         "CGEventPost HID 9 up",
-         "sleepForTimeInterval 30000000ns",
-     }},
-    {"FastPasteWithoutPermissionDoesNothingElse",
-     "--fast-paste",
-     [] {
-         macsim::desktop().trusted = false;
-         macsim::setFrontmostTimeline({{0, targetPid}});
-     },
-     {"AXIsProcessTrusted"}},
 };
 
 class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};

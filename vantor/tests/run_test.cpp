@@ -3,6 +3,8 @@
 // A reader that goes mid-run is the desktop tests' to show.
 #include "vantor/vantor.h"
 
+#include "base/tests/pipe.h"
+
 #include <macsim/activations.h>
 #include <macsim/child.h>
 #include <macsim/control.h>
@@ -92,16 +94,10 @@ bool endsOrSleeps(pid_t pid) {
 // the pipe held. The reader starts only once the writer has ended or waits, so that the refusal
 // really happens first.
 TEST(Emit, FinishesALineThatAFullNonBlockingPipeCutShort) {
-    int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
-    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
-    const std::string filler(65536, 'x');
-    std::size_t held = 0;
-    for (ssize_t n; (n = ::write(ends[1], filler.data(), filler.size())) > 0;) {
-        held += static_cast<std::size_t>(n);
-    }
+    testpipe::Pipe ends;
+    std::size_t held = ends.fill();
     char page[4096];
-    ASSERT_EQ(::read(ends[0], page, sizeof page), static_cast<ssize_t>(sizeof page));
+    ASSERT_EQ(::read(ends.read(), page, sizeof page), static_cast<ssize_t>(sizeof page));
     held -= sizeof page;
     const std::string line = "APP:com.example.long|" + std::string(20000, 'n') + "|7";
 
@@ -110,20 +106,20 @@ TEST(Emit, FinishesALineThatAFullNonBlockingPipeCutShort) {
     ASSERT_GE(writer, 0);
     if (writer == 0) {
         std::signal(SIGPIPE, SIG_IGN);
-        ::dup2(ends[1], STDOUT_FILENO);
-        ::close(ends[0]);
-        ::close(ends[1]);
+        ::dup2(ends.write(), STDOUT_FILENO);
+        ::close(ends.read());
+        ::close(ends.write());
         vantor::emit(line);
         ::_exit(0);
     }
-    ::close(ends[1]);
+    ::close(ends.write());
+    ends.ends[1] = -1;
     const bool waited = endsOrSleeps(writer);
     std::string received;
     char chunk[65536];
-    for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
+    for (ssize_t n; (n = ::read(ends.read(), chunk, sizeof chunk)) > 0;) {
         received.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(ends[0]);
     int status = 0;
     ::waitpid(writer, &status, 0);
     ASSERT_TRUE(waited) << "the writer neither ended nor waited";

@@ -19,11 +19,9 @@ TEST(Keyboard, CommandAsksForTheShortcutModifiersOfTheTarget) {
         ShortcutStyle style;
         Modifiers expected;
     } cases[] = {
-        {kCGEventFlagMaskCommand | kCGEventFlagMaskControl,
-         ShortcutStyle::desktop,
-         {Modifier::control}},
-        {kCGEventFlagMaskCommand, ShortcutStyle::terminal, {Modifier::control, Modifier::shift}},
-        // Control itself is the program's in a terminal: it asks for Control alone.
+        // Command alone is Control in an application and Control+Shift in a terminal, as the
+        // desktop tests show with real keys. Control itself is the program's in a terminal: it
+        // asks for Control alone.
         {kCGEventFlagMaskControl, ShortcutStyle::terminal, {Modifier::control}},
         {kCGEventFlagMaskCommand | kCGEventFlagMaskShift | kCGEventFlagMaskAlternate,
          ShortcutStyle::terminal,
@@ -49,24 +47,21 @@ TEST(Keyboard, OnlyKeysThatHoldAModifierAreHeldModifiers) {
 // masks, whose None would clash with the test framework).
 constexpr unsigned shiftMask = 1u << 0;
 constexpr unsigned controlMask = 1u << 2;
-constexpr unsigned mod1Mask = 1u << 3;
 constexpr unsigned mod4Mask = 1u << 6;
-constexpr unsigned mod5Mask = 1u << 7;
 constexpr unsigned keyV = 55;
 constexpr unsigned controlL = 37;
-constexpr unsigned controlR = 105;
 constexpr unsigned shiftL = 50;
-constexpr unsigned altL = 64;
 constexpr unsigned superL = 133;
-constexpr unsigned altGr = 92;
 
+// A held Alt, a held Control, and held Shift and Super with Control needed, each released and
+// pressed again in reverse order, are what the desktop tests show with real keys; these are the
+// keystrokes of a terminal.
 TEST(Keyboard, AKeystrokeHasExactlyItsModifiersAndLeavesTheKeyboardAsItWas) {
     using xdesk::HeldModifierKey;
     using xdesk::KeyAction;
     using xdesk::NeededModifier;
     using Actions = std::vector<KeyAction>;
     const NeededModifier control{controlL, controlMask, false};
-    const NeededModifier controlHeld{controlL, controlMask, true};
     const NeededModifier shift{shiftL, shiftMask, false};
     const struct {
         const char* name;
@@ -74,23 +69,6 @@ TEST(Keyboard, AKeystrokeHasExactlyItsModifiersAndLeavesTheKeyboardAsItWas) {
         std::vector<HeldModifierKey> held;
         Actions expected;
     } cases[] = {
-        {"nothing held",
-         {control},
-         {},
-         {{controlL, true}, {keyV, true}, {keyV, false}, {controlL, false}}},
-        {"Alt held: up for the key, down again after it",
-         {control},
-         {{altL, mod1Mask}},
-         {{altL, false},
-          {controlL, true},
-          {keyV, true},
-          {keyV, false},
-          {controlL, false},
-          {altL, true}}},
-        {"the right Control held: Control is in effect, nothing pressed or released",
-         {controlHeld},
-         {{controlR, controlMask}},
-         {{keyV, true}, {keyV, false}}},
         {"Shift and Super held, Control and Shift needed (a terminal): Super alone goes up",
          {control, {shiftL, shiftMask, true}},
          {{shiftL, shiftMask}, {superL, mod4Mask}},
@@ -100,17 +78,6 @@ TEST(Keyboard, AKeystrokeHasExactlyItsModifiersAndLeavesTheKeyboardAsItWas) {
           {keyV, false},
           {controlL, false},
           {superL, true}}},
-        {"two held keys come back in reverse order",
-         {control},
-         {{altGr, mod5Mask}, {superL, mod4Mask}},
-         {{altGr, false},
-          {superL, false},
-          {controlL, true},
-          {keyV, true},
-          {keyV, false},
-          {controlL, false},
-          {superL, true},
-          {altGr, true}}},
         {"two modifiers pressed come off in reverse order",
          {control, shift},
          {},

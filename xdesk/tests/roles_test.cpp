@@ -13,20 +13,16 @@ struct RoleRow {
 };
 
 // Each role ends up in scribbet's result line. GTK's entry, text view, password entry and button
-// are also what the desktop tests show.
+// are what the desktop tests show; these are the others.
 TEST(Roles, TableOfAtspiRoles) {
     const RoleRow rows[] = {
-        {"text", {true, false}, "AXTextField", nullptr},   // GTK 3 entry
-        {"text", {false, true}, "AXTextArea", nullptr},    // GTK 3 text view
         {"text", {false, false}, "AXTextArea", nullptr},   // says neither
         {"entry", {false, false}, "AXTextField", nullptr}, // browsers' input
         {"entry", {false, true}, "AXTextArea", nullptr},   // browsers' textarea
-        {"password text", {true, false}, "AXTextField", "AXSecureTextField"},
         {"document text", {false, true}, "AXTextArea", nullptr},
         {"terminal", {}, "AXTextArea", nullptr},
         {"document web", {}, "AXWebArea", nullptr},
         {"combo box", {}, "AXComboBox", nullptr},
-        {"push button", {}, "AXButton", nullptr},
         {"frame", {}, "AXWindow", nullptr},
         {"application", {}, "AXApplication", nullptr},
         {"spin button", {true, false}, "AXIncrementor", nullptr},

@@ -89,14 +89,4 @@ TEST(TappedKeys, EachPressOrReleaseIsTheEventAMacDelivers) {
     EXPECT_FALSE(xdesk::tapEventFor(keyboard, 256, true, false));
 }
 
-TEST(TappedKeys, KeysHeldBeforeTheTapCountFromTheStart) {
-    xdesk::TapKeyboard keyboard = usKeyboard();
-    keyboard.held[xAltL] = true;
-    keyboard.held[xSpace] = true;
-    EXPECT_EQ(xdesk::heldFlags(keyboard), leftOption);
-    // The space held from before repeats; Shift pressed now comes with Option's flags.
-    EXPECT_EQ(xdesk::tapEventFor(keyboard, xSpace, true, false)->autorepeat, 1);
-    EXPECT_EQ(xdesk::tapEventFor(keyboard, xShiftL, true, false)->flags, leftOption | leftShift);
-}
-
 } // namespace

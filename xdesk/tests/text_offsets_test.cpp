@@ -1,4 +1,5 @@
-// The offsets that AT-SPI and the tools exchange: characters against UTF-16 units.
+// The offsets that AT-SPI and the tools exchange: characters or UTF-16 units, as each application
+// counts, against the tools' UTF-16 units; and the span an edit touches.
 #include "text_offsets.h"
 
 #include <gtest/gtest.h>
@@ -7,67 +8,8 @@
 
 namespace {
 
-using xdesk::InsidePair;
-
-// "a", U+1F600 (two units), "b", "e" + U+0301 (a combining mark, one unit of its own).
-const std::u16string mixed = u"a\U0001F600be\u0301";
-
-// The desktop tests splice beside an emoji and a combining mark on a real GTK entry; these are the
-// offsets no application reports: past the end, negative, and inside a pair.
-TEST(TextOffsets, CharactersAndUnitsConvertBothWaysWithTwoUnitsForAnEmoji) {
-    const struct {
-        long characters;
-        long units;
-    } rows[] = {{0, 0},
-                {1, 1},
-                {2, 3},
-                {3, 4},
-                {5, 6},
-                // past the end: one unit per character, so still out of range
-                {6, 7},
-                {9, 10},
-                // negative: unchanged, for the caller to refuse
-                {-1, -1}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(xdesk::unitsForCharacters(mixed, row.characters), row.units) << row.characters;
-        EXPECT_EQ(xdesk::charactersForUnits(mixed, row.units, InsidePair::before), row.characters);
-        EXPECT_EQ(xdesk::charactersForUnits(mixed, row.units, InsidePair::after), row.characters);
-    }
-    // Unit 2 is the second half of the emoji, which is character 1.
-    EXPECT_EQ(xdesk::charactersForUnits(mixed, 2, InsidePair::before), 1);
-    EXPECT_EQ(xdesk::charactersForUnits(mixed, 2, InsidePair::after), 2);
-    // A text that ends with half a pair: the lone surrogate counts as one character.
-    EXPECT_EQ(xdesk::unitsForCharacters(u"x\xD83D", 2), 2);
-    EXPECT_EQ(xdesk::charactersForUnits(u"x\xD83D", 2, InsidePair::before), 2);
-}
-
-struct RangeRow {
-    const char* what;
-    CFRange units;
-    long start;
-    long end;
-};
-
-TEST(TextOffsets, RangesTakeInWholeCharacters) {
-    const RangeRow rows[] = {
-        {"caret inside the emoji goes before it", {2, 0}, 1, 1},
-        {"start inside the emoji grows back", {2, 2}, 1, 3},
-        {"end inside the emoji grows on", {0, 2}, 0, 2},
-        {"everything", {0, 6}, 0, 5},
-        {"caret at the end", {6, 0}, 5, 5},
-    };
-    for (const RangeRow& row : rows) {
-        const xdesk::CharacterRange range = xdesk::charactersForRange(mixed, row.units);
-        EXPECT_EQ(range.start, row.start) << row.what;
-        EXPECT_EQ(range.end, row.end) << row.what;
-    }
-}
-
-} // namespace
-
-namespace {
-
 using xdesk::ApplicationText;
+using xdesk::InsidePair;
 using xdesk::OffsetUnit;
 
 // What three toolkits report for "a😀bc": GTK counts 4 characters, Qt and LibreOffice 5 UTF-16
@@ -103,11 +45,14 @@ TEST(ApplicationText, EachWayOfCountingIsToldByTheReportedCount) {
 }
 
 // Offsets both ways in each way of counting: a caret after the emoji is 2 characters in or 3
-// units in; an application offset between the two units of the pair is no offset at all.
+// units in; a unit offset inside the pair goes to the side asked for, and an application offset
+// between the two units of the pair is no offset at all. The desktop and application tests splice
+// beside emoji in each way of counting; these are the offsets no application reports.
 TEST(ApplicationText, OffsetsConvertInEitherWayOfCountingAndNeverLandInsideAPair) {
     const ApplicationText characters{u"a\U0001F600bc", OffsetUnit::characters};
     const ApplicationText units{u"a\U0001F600bc", OffsetUnit::utf16};
     EXPECT_EQ(xdesk::applicationOffset(characters, 3, InsidePair::before), 2);
+    EXPECT_EQ(xdesk::applicationOffset(characters, 2, InsidePair::before), 1);
     EXPECT_EQ(xdesk::applicationOffset(units, 3, InsidePair::before), 3);
     EXPECT_EQ(xdesk::applicationOffset(units, 2, InsidePair::before), 1);
     EXPECT_EQ(xdesk::applicationOffset(units, 2, InsidePair::after), 3);
@@ -120,6 +65,10 @@ TEST(ApplicationText, OffsetsConvertInEitherWayOfCountingAndNeverLandInsideAPair
     EXPECT_EQ(xdesk::unitOffset(characters, 5), std::nullopt);
     EXPECT_EQ(xdesk::unitOffset(characters, -1), std::nullopt);
     EXPECT_EQ(xdesk::unitOffset(units, 5), 5);
+    // A text that ends with half a pair: the lone surrogate counts as one character.
+    const ApplicationText lone{u"x\xD83D", OffsetUnit::characters};
+    EXPECT_EQ(xdesk::applicationOffset(lone, 2, InsidePair::before), 2);
+    EXPECT_EQ(xdesk::unitOffset(lone, 2), 2);
 }
 
 // The span an edit touches: the rest of both texts is kept, and a pair is never cut (a changed

@@ -70,18 +70,12 @@ Tree::~Tree() {
     std::filesystem::remove_all(root_, ignored);
 }
 
-void Tree::describe(const std::string& name) {
-    std::ofstream description(root_ + "/kernel/" + name, std::ios::trunc);
-    description << "name Fake " << name << "\nkeys" << joined(keys_[name]) << "\nheld"
-                << joined(held_[name]) << "\n";
-    check(description.good(), "describe " + name);
-}
-
 void Tree::add(const std::string& name, const std::set<unsigned>& keys,
                const std::set<unsigned>& held, mode_t mode) {
-    keys_[name] = keys;
-    held_[name] = held;
-    describe(name);
+    std::ofstream description(root_ + "/kernel/" + name);
+    description << "name Fake " << name << "\nkeys" << joined(keys) << "\nheld" << joined(held)
+                << "\n";
+    check(description.good(), "describe " + name);
     const std::string node = folder() + "/" + name;
     check(mkfifo(node.c_str(), 0600) == 0, "mkfifo " + node);
     // Read and write: the pipe then has a writer before anyone reads it, and never blocks here.
@@ -106,16 +100,6 @@ void Tree::send(const std::string& name, std::vector<input_event> records) {
     const std::size_t size = records.size() * sizeof(input_event);
     check(write(writers_.at(name), records.data(), size) == static_cast<ssize_t>(size),
           "write " + name);
-}
-
-void Tree::hold(const std::string& name, const std::set<unsigned>& held) {
-    held_[name] = held;
-    describe(name);
-}
-
-void Tree::end(const std::string& name) {
-    close(writers_.at(name));
-    writers_.erase(name);
 }
 
 void Tree::endAll() {

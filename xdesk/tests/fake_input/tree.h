@@ -34,17 +34,13 @@ public:
     std::string folder() const { return root_ + "/input"; }
 
     // A device in the folder that can send `keys` and holds `held`. The tree keeps its writing
-    // end open until end(); `mode` is the node's permissions.
+    // end open until endAll(); `mode` is the node's permissions.
     void add(const std::string& name, const std::set<unsigned>& keys,
              const std::set<unsigned>& held = {}, mode_t mode = 0644);
     // A file in the folder that is no device at all.
     void addFile(const std::string& name);
     // Records that the device sends, in one write, stamped with the time of sending.
     void send(const std::string& name, std::vector<input_event> records);
-    // The keys that the device holds from now on, as the kernel would answer when asked.
-    void hold(const std::string& name, const std::set<unsigned>& held);
-    // The device stops sending: its writing end is closed.
-    void end(const std::string& name);
     // Every device stops sending.
     void endAll();
     // The device's node leaves the folder.
@@ -54,12 +50,8 @@ public:
     bool grabbed() const;
 
 private:
-    void describe(const std::string& name);
-
     std::string root_;
     std::map<std::string, int> writers_;
-    std::map<std::string, std::set<unsigned>> keys_;
-    std::map<std::string, std::set<unsigned>> held_;
 };
 
 } // namespace fakeinput
